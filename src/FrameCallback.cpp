@@ -1,0 +1,42 @@
+#include "FrameCallback.h"
+
+#include <cstdio>
+
+#include "MiddlePixelLine.h"
+
+FrameCallback::~FrameCallback() { heldFrame_.release(); }
+
+void FrameCallback::onNewFrame(openni::VideoStream& stream) {
+    if (stream.isValid()) {
+        // The library's inline readFrame leaves its frame pointer uninitialised
+        // when the read fails, and would hand that garbage to the frame reference.
+        // Reading through the plain call with a null pointer keeps a failed read
+        // from ever being held, analysed or released.
+        OniFrame* frame = nullptr;
+        const OniStatus status = oniStreamReadFrame(stream._getHandle(), &frame);
+        if (status != ONI_STATUS_OK || frame == nullptr) {
+            heldFrame_.release();
+            return;
+        }
+        // _setFrame drops the frame held before and takes a reference of its
+        // own, so the reference that came with the read is given back here.
+        heldFrame_._setFrame(frame);
+        oniFrameRelease(frame);
+    }
+    if (heldFrame_.isValid()) {
+        reportMiddlePixel(heldFrame_);
+    }
+}
+
+void reportMiddlePixel(const openni::VideoFrameRef& frame) {
+    FrameView view;
+    view.width = frame.getWidth();
+    view.height = frame.getHeight();
+    view.pixelFormat = frame.getVideoMode().getPixelFormat();
+    view.data = frame.getData();
+    view.dataSize = frame.getDataSize();
+    view.timestamp = frame.getTimestamp();
+    char line[kMiddlePixelLineCapacity];
+    formatMiddlePixelLine(view, line, sizeof line);
+    std::printf("%s", line);
+}

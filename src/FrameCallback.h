@@ -1,0 +1,21 @@
+#pragma once
+
+#include <OpenNI.h>
+
+// Prints one line per new frame of the stream it listens to, and keeps the
+// latest frame it read until the next one replaces it or it is destroyed.
+class FrameCallback : public openni::VideoStream::NewFrameListener {
+public:
+    FrameCallback() = default;
+    FrameCallback(const FrameCallback&) = delete;
+    FrameCallback& operator=(const FrameCallback&) = delete;
+    ~FrameCallback() override;
+
+    void onNewFrame(openni::VideoStream& stream) override;
+
+private:
+    openni::VideoFrameRef heldFrame_;
+};
+
+// Prints the timestamp and middle pixel of `frame` with one printf.
+void reportMiddlePixel(const openni::VideoFrameRef& frame);

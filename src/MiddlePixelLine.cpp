@@ -1,0 +1,73 @@
+#include "MiddlePixelLine.h"
+
+#include <cstring>
+#include <cstdio>
+
+namespace {
+
+// Pixel format codes of the library that are reported; every other code is
+// an unknown format to us.
+constexpr int kDepth1mm = 100;
+constexpr int kDepth100um = 101;
+constexpr int kRgb888 = 200;
+
+constexpr std::int64_t kDepthPixelBytes = 2;
+constexpr std::int64_t kRgbPixelBytes = 3;
+
+// Index of the middle pixel as if the rows were packed, or -1 when that pixel
+// lies outside the frame's pixels or its data. 64-bit arithmetic: the product of
+// two 32-bit sizes cannot overflow it.
+std::int64_t middleIndex(const FrameView& frame, std::int64_t pixelBytes) {
+    if (frame.data == nullptr || frame.width <= 0 || frame.height <= 0) {
+        return -1;
+    }
+    const std::int64_t width = frame.width;
+    const std::int64_t height = frame.height;
+    const std::int64_t index = (height + 1) * width / 2;
+    const bool insidePixels = index < width * height;
+    const bool insideData = (index + 1) * pixelBytes <= frame.dataSize;
+    return insidePixels && insideData ? index : -1;
+}
+
+std::size_t lengthWritten(int result, std::size_t capacity) {
+    if (result < 0) {
+        return 0;
+    }
+    const auto length = static_cast<std::size_t>(result);
+    return length < capacity ? length : capacity - 1;
+}
+
+}  // namespace
+
+std::size_t formatMiddlePixelLine(const FrameView& frame, char* line, std::size_t capacity) {
+    const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
+    const auto* bytes = static_cast<const unsigned char*>(frame.data);
+    int written = 0;
+    if (frame.pixelFormat == kDepth1mm || frame.pixelFormat == kDepth100um) {
+        const std::int64_t index = middleIndex(frame, kDepthPixelBytes);
+        if (index < 0) {
+            written = std::snprintf(line, capacity, "[%08llu] Depth middle pixel outside frame\n",
+                                    timestamp);
+        } else {
+            // Copied out: the frame data need not be aligned for a 16-bit read.
+            const unsigned char* pixel = bytes + index * kDepthPixelBytes;
+            std::uint16_t depth = 0;
+            std::memcpy(&depth, pixel, sizeof depth);
+            written = std::snprintf(line, capacity, "[%08llu] Depth middle index %8d\n", timestamp,
+                                    static_cast<int>(depth));
+        }
+    } else if (frame.pixelFormat == kRgb888) {
+        const std::int64_t index = middleIndex(frame, kRgbPixelBytes);
+        if (index < 0) {
+            written = std::snprintf(line, capacity, "[%08llu] Color middle pixel outside frame\n",
+                                    timestamp);
+        } else {
+            const unsigned char* pixel = bytes + index * kRgbPixelBytes;
+            written = std::snprintf(line, capacity, "[%08llu] Color RGB value 0x%02x%02x%02x\n",
+                                    timestamp, pixel[0], pixel[1], pixel[2]);
+        }
+    } else {
+        written = std::snprintf(line, capacity, "Unknown format\n");
+    }
+    return lengthWritten(written, capacity);
+}

@@ -1,0 +1,120 @@
+// camwatch: reports, line by line, the frames and device events of the first
+// camera the OpenNI2 library lists, until a key is pressed.
+
+#include <OpenNI.h>
+
+#include <cstdio>
+
+#include "Console.h"
+#include "FrameCallback.h"
+#include "OpenNIDeviceListener.h"
+
+namespace {
+
+constexpr int kKeyPollMilliseconds = 100;
+
+void subscribe(OpenNIDeviceListener& listener) {
+    openni::OpenNI::addDeviceConnectedListener(&listener);
+    openni::OpenNI::addDeviceDisconnectedListener(&listener);
+    openni::OpenNI::addDeviceStateChangedListener(&listener);
+}
+
+void unsubscribe(OpenNIDeviceListener& listener) {
+    openni::OpenNI::removeDeviceConnectedListener(&listener);
+    openni::OpenNI::removeDeviceDisconnectedListener(&listener);
+    openni::OpenNI::removeDeviceStateChangedListener(&listener);
+}
+
+void createAndStart(openni::Device& device, openni::SensorType sensor,
+                    openni::VideoStream& stream, const char* name) {
+    if (device.getSensorInfo(sensor) != nullptr &&
+        stream.create(device, sensor) != openni::STATUS_OK) {
+        std::printf("Couldn't create %s stream\n%s\n", name,
+                    openni::OpenNI::getExtendedError());
+    }
+    if (stream.start() != openni::STATUS_OK) {
+        std::printf("Couldn't start the %s stream\n%s\n", name,
+                    openni::OpenNI::getExtendedError());
+    }
+}
+
+void stopAndDestroy(openni::VideoStream& stream) {
+    if (stream.isValid()) {
+        stream.stop();
+        stream.destroy();
+    }
+}
+
+}  // namespace
+
+int main() {
+    // Lines reach a pipe as they are printed and survive an ending by signal.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const KeyboardMode keyboardMode;
+
+    if (openni::OpenNI::initialize() != openni::STATUS_OK) {
+        std::printf("Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
+        return 1;
+    }
+
+    OpenNIDeviceListener deviceEvents;
+    subscribe(deviceEvents);
+
+    openni::Array<openni::DeviceInfo> devices;
+    openni::OpenNI::enumerateDevices(&devices);
+    if (devices.getSize() < 1) {
+        std::printf(" No Device Connected!\n");
+    }
+    for (int i = 0; i < devices.getSize(); ++i) {
+        std::printf("Device \"%s\" already connected\n", devices[i].getUri());
+    }
+
+    // With an empty list there is no first URI; asking for any device lets the
+    // library say why none can be opened.
+    const char* uri = devices.getSize() > 0 ? devices[0].getUri() : openni::ANY_DEVICE;
+    openni::Device device;
+    if (device.open(uri) != openni::STATUS_OK) {
+        std::printf("Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
+        // No library thread may call the listener once main has returned.
+        unsubscribe(deviceEvents);
+        openni::OpenNI::shutdown();
+        return 2;
+    }
+
+    openni::VideoStream depth;
+    createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+    openni::VideoStream color;
+    createAndStart(device, openni::SENSOR_COLOR, color, "color");
+
+    {
+        // The reporters live in this block so that their last frames go back
+        // after the streams and the device are gone but before the library shuts
+        // down: depth first, then color, in reverse order of construction.
+        FrameCallback colorReporter;
+        FrameCallback depthReporter;
+        if (depth.isValid()) {
+            depth.addNewFrameListener(&depthReporter);
+        }
+        if (color.isValid()) {
+            color.addNewFrameListener(&colorReporter);
+        }
+
+        while (!keyPressed()) {
+            pauseMilliseconds(kKeyPollMilliseconds);
+        }
+
+        if (depth.isValid()) {
+            depth.removeNewFrameListener(&depthReporter);
+        }
+        if (color.isValid()) {
+            color.removeNewFrameListener(&colorReporter);
+        }
+        unsubscribe(deviceEvents);
+        stopAndDestroy(depth);
+        stopAndDestroy(color);
+        device.close();
+    }
+
+    openni::OpenNI::shutdown();
+    return 0;
+}
