@@ -9,9 +9,13 @@
 KeyboardMode::KeyboardMode() = default;
 KeyboardMode::~KeyboardMode() = default;
 
-bool keyPressed() { return _kbhit() != 0; }
+bool keyPressed() {
+    return _kbhit() != 0;
+}
 
-void pauseMilliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+void pauseMilliseconds(int milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+}
 
 #else
 
@@ -20,6 +24,7 @@ void pauseMilliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <ctime>
 
@@ -29,7 +34,7 @@ namespace {
 termios savedMode;
 volatile std::sig_atomic_t modeChanged = 0;
 
-constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr std::array<int, 5> kRestoringSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 void restoreMode() {
     if (modeChanged != 0) {
@@ -109,7 +114,9 @@ KeyboardMode::~KeyboardMode() {
     resetHandlers();
 }
 
-bool keyPressed() { return bytesWaiting() > 0; }
+bool keyPressed() {
+    return bytesWaiting() > 0;
+}
 
 void pauseMilliseconds(int milliseconds) {
     pollfd input{STDIN_FILENO, POLLIN, 0};

@@ -1,10 +1,13 @@
 #include "FrameCallback.h"
 
+#include <array>
 #include <cstdio>
 
 #include "MiddlePixelLine.h"
 
-FrameCallback::~FrameCallback() { heldFrame_.release(); }
+FrameCallback::~FrameCallback() {
+    heldFrame_.release();
+}
 
 void FrameCallback::onNewFrame(openni::VideoStream& stream) {
     if (stream.isValid()) {
@@ -36,7 +39,7 @@ void reportMiddlePixel(const openni::VideoFrameRef& frame) {
     view.data = frame.getData();
     view.dataSize = frame.getDataSize();
     view.timestamp = frame.getTimestamp();
-    char line[kMiddlePixelLineCapacity];
-    formatMiddlePixelLine(view, line, sizeof line);
-    std::printf("%s", line);
+    std::array<char, kMiddlePixelLineCapacity> line{};
+    formatMiddlePixelLine(view, line.data(), line.size());
+    std::printf("%s", line.data());
 }

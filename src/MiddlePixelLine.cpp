@@ -1,7 +1,7 @@
 #include "MiddlePixelLine.h"
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 

@@ -25,16 +25,14 @@ void unsubscribe(OpenNIDeviceListener& listener) {
     openni::OpenNI::removeDeviceStateChangedListener(&listener);
 }
 
-void createAndStart(openni::Device& device, openni::SensorType sensor,
-                    openni::VideoStream& stream, const char* name) {
+void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+                    const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
-        std::printf("Couldn't create %s stream\n%s\n", name,
-                    openni::OpenNI::getExtendedError());
+        std::printf("Couldn't create %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
     }
     if (stream.start() != openni::STATUS_OK) {
-        std::printf("Couldn't start the %s stream\n%s\n", name,
-                    openni::OpenNI::getExtendedError());
+        std::printf("Couldn't start the %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
     }
 }
 

@@ -55,9 +55,9 @@ struct ColorFrame {
 TEST(MiddlePixelIndex, EvenHeightReadsCentreOfMiddleRow) {
     EXPECT_EQ(lineFor(DepthFrame(4, 4).view), "[00000042] Depth middle index       10\n");
     // Row 240, column 320 of a VGA frame.
-    EXPECT_EQ(lineFor(DepthFrame(640, 480).view),
-              "[00000042] Depth middle index    " + std::to_string((240 * 640 + 320) % 65536) +
-                  "\n");
+    EXPECT_EQ(
+        lineFor(DepthFrame(640, 480).view),
+        "[00000042] Depth middle index    " + std::to_string((240 * 640 + 320) % 65536) + "\n");
 }
 
 TEST(MiddlePixelIndex, OddHeightReadsStartOfRowBelowMiddle) {
