@@ -1,0 +1,165 @@
+// Feeds formatMiddlePixelLine frames of any shape, format, size and content.
+// The frame data is an exact-size heap copy, so AddressSanitizer stops any read
+// past it; every line must then be one of the forms camwatch may print, and the
+// printed pixel must be the one at the packed middle index.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "MiddlePixelLine.h"
+
+namespace {
+
+constexpr int kDepth1mm = 100;
+constexpr int kDepth100um = 101;
+constexpr int kRgb888 = 200;
+
+// Input layout: width, height, format, declared data size (int32 each), the
+// timestamp (uint64), a flag byte (bit 0: null data), then the data bytes.
+struct FuzzFrame {
+    FrameView view;
+    std::unique_ptr<unsigned char[]> storage;
+};
+
+template <typename T>
+T take(const std::uint8_t*& input, std::size_t& size) {
+    T value{};
+    if (size >= sizeof value) {
+        std::memcpy(&value, input, sizeof value);
+        input += sizeof value;
+        size -= sizeof value;
+    }
+    return value;
+}
+
+FuzzFrame decode(const std::uint8_t* input, std::size_t size) {
+    FuzzFrame frame;
+    frame.view.width = take<std::int32_t>(input, size);
+    frame.view.height = take<std::int32_t>(input, size);
+    frame.view.pixelFormat = take<std::int32_t>(input, size);
+    std::int32_t declared = take<std::int32_t>(input, size);
+    frame.view.timestamp = take<std::uint64_t>(input, size);
+    const bool nullData = (take<std::uint8_t>(input, size) & 1U) != 0;
+
+    // The library never claims more bytes than it hands over; a negative claim
+    // is kept to check that it is treated as no data at all.
+    if (declared > 0 && static_cast<std::size_t>(declared) > size) {
+        declared = static_cast<std::int32_t>(size);
+    }
+    frame.view.dataSize = declared;
+    if (!nullData) {
+        const std::size_t bytes = declared > 0 ? static_cast<std::size_t>(declared) : 0;
+        frame.storage.reset(new unsigned char[bytes]);
+        if (bytes > 0) {
+            std::memcpy(frame.storage.get(), input, bytes);
+        }
+        frame.view.data = frame.storage.get();
+    }
+    return frame;
+}
+
+[[noreturn]] void fail(const char* why, const std::string& line) {
+    std::fprintf(stderr, "bad line (%s): \"%s\"\n", why, line.c_str());
+    std::abort();
+}
+
+bool consume(std::string& rest, const std::string& prefix) {
+    if (rest.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    rest.erase(0, prefix.size());
+    return true;
+}
+
+// The pixel the line must name, or -1 when the middle lies outside the frame.
+long long expectedMiddleByte(const FrameView& frame, long long pixelBytes) {
+    if (frame.data == nullptr || frame.width <= 0 || frame.height <= 0) {
+        return -1;
+    }
+    const long long width = frame.width;
+    const long long height = frame.height;
+    const long long index = (height + 1) * width / 2;
+    if (index >= width * height || (index + 1) * pixelBytes > frame.dataSize) {
+        return -1;
+    }
+    return index * pixelBytes;
+}
+
+void checkDepth(const FrameView& frame, std::string rest, const std::string& line) {
+    const long long offset = expectedMiddleByte(frame, 2);
+    if (offset < 0) {
+        if (rest != "Depth middle pixel outside frame\n") {
+            fail("depth pixel is outside", line);
+        }
+        return;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(frame.data);
+    const unsigned value = bytes[offset] | (bytes[offset + 1] << 8U);
+    char field[16];
+    std::snprintf(field, sizeof field, "%8u\n", value);
+    if (!consume(rest, "Depth middle index ") || rest != field) {
+        fail("depth value", line);
+    }
+}
+
+void checkColor(const FrameView& frame, std::string rest, const std::string& line) {
+    const long long offset = expectedMiddleByte(frame, 3);
+    if (offset < 0) {
+        if (rest != "Color middle pixel outside frame\n") {
+            fail("color pixel is outside", line);
+        }
+        return;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(frame.data);
+    char field[16];
+    std::snprintf(field, sizeof field, "%02x%02x%02x\n", bytes[offset], bytes[offset + 1],
+                  bytes[offset + 2]);
+    if (!consume(rest, "Color RGB value 0x") || rest != field) {
+        fail("color value", line);
+    }
+}
+
+void checkLine(const FrameView& frame, const std::string& line) {
+    const int format = frame.pixelFormat;
+    const bool depth = format == kDepth1mm || format == kDepth100um;
+    if (!depth && format != kRgb888) {
+        if (line != "Unknown format\n") {
+            fail("unknown format", line);
+        }
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%08llu] ",
+                  static_cast<unsigned long long>(frame.timestamp));
+    std::string rest = line;
+    if (!consume(rest, stamp)) {
+        fail("timestamp", line);
+    }
+    if (depth) {
+        checkDepth(frame, rest, line);
+    } else {
+        checkColor(frame, rest, line);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+    const FuzzFrame frame = decode(input, size);
+    // Exactly the promised room, filled with non-zero bytes: a write past it or a
+    // missing terminator is caught by AddressSanitizer in the strlen below.
+    const std::unique_ptr<char[]> line(new char[kMiddlePixelLineCapacity]);
+    std::memset(line.get(), 'x', kMiddlePixelLineCapacity);
+    const std::size_t length =
+        formatMiddlePixelLine(frame.view, line.get(), kMiddlePixelLineCapacity);
+    if (length >= kMiddlePixelLineCapacity || length != std::strlen(line.get())) {
+        fail("length", std::string(line.get(), length));
+    }
+    checkLine(frame.view, std::string(line.get(), length));
+    return 0;
+}
