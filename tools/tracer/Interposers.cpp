@@ -1,0 +1,245 @@
+// The library's C functions that camwatch calls, each forwarded to the real
+// one found after us in the lookup order and traced as
+//   <function> <name>=<value>... -> <result>
+// once the real call has returned. Handles and pointers are hex (null is 0x0).
+
+#include <OniCAPI.h>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ReadFailure.h"
+#include "TraceLog.h"
+
+namespace {
+
+template <typename Function>
+Function* real(const char* name) {
+    void* symbol = dlsym(RTLD_NEXT, name);
+    if (symbol == nullptr) {
+        // Forwarding to nothing would crash later and far from the cause.
+        std::fprintf(stderr, "camwatch_trace: no real %s to forward to\n", name);
+        std::abort();
+    }
+    return reinterpret_cast<Function*>(symbol);
+}
+
+}  // namespace
+
+extern "C" {
+
+OniStatus oniInitialize(int apiVersion) {
+    static auto* const forward = real<decltype(oniInitialize)>("oniInitialize");
+    const OniStatus status = forward(apiVersion);
+    traceLine("oniInitialize api=%d -> %d", apiVersion, status);
+    return status;
+}
+
+void oniShutdown() {
+    static auto* const forward = real<decltype(oniShutdown)>("oniShutdown");
+    forward();
+    traceLine("oniShutdown");
+}
+
+const char* oniGetExtendedError() {
+    static auto* const forward = real<decltype(oniGetExtendedError)>("oniGetExtendedError");
+    const char* text = forward();
+    if (traceEnabled()) {
+        traceLine("oniGetExtendedError -> %s", traceQuoted(text).c_str());
+    }
+    return text;
+}
+
+OniStatus oniGetDeviceList(OniDeviceInfo** pDevices, int* pNumDevices) {
+    static auto* const forward = real<decltype(oniGetDeviceList)>("oniGetDeviceList");
+    const OniStatus status = forward(pDevices, pNumDevices);
+    traceLine("oniGetDeviceList list=0x%llx count=%d -> %d",
+              traceAddress(pDevices != nullptr ? *pDevices : nullptr),
+              pNumDevices != nullptr ? *pNumDevices : -1, status);
+    return status;
+}
+
+OniStatus oniReleaseDeviceList(OniDeviceInfo* pDevices) {
+    static auto* const forward = real<decltype(oniReleaseDeviceList)>("oniReleaseDeviceList");
+    const OniStatus status = forward(pDevices);
+    traceLine("oniReleaseDeviceList list=0x%llx -> %d", traceAddress(pDevices), status);
+    return status;
+}
+
+OniStatus oniRegisterDeviceCallbacks(OniDeviceCallbacks* pCallbacks, void* pCookie,
+                                     OniCallbackHandle* pHandle) {
+    static auto* const forward =
+        real<decltype(oniRegisterDeviceCallbacks)>("oniRegisterDeviceCallbacks");
+    const OniStatus status = forward(pCallbacks, pCookie, pHandle);
+    traceLine("oniRegisterDeviceCallbacks cookie=0x%llx handle=0x%llx -> %d", traceAddress(pCookie),
+              traceAddress(pHandle != nullptr ? *pHandle : nullptr), status);
+    return status;
+}
+
+void oniUnregisterDeviceCallbacks(OniCallbackHandle handle) {
+    static auto* const forward =
+        real<decltype(oniUnregisterDeviceCallbacks)>("oniUnregisterDeviceCallbacks");
+    forward(handle);
+    traceLine("oniUnregisterDeviceCallbacks handle=0x%llx", traceAddress(handle));
+}
+
+OniStatus oniDeviceOpen(const char* uri, OniDeviceHandle* pDevice) {
+    static auto* const forward = real<decltype(oniDeviceOpen)>("oniDeviceOpen");
+    const OniStatus status = forward(uri, pDevice);
+    if (traceEnabled()) {
+        traceLine("oniDeviceOpen uri=%s device=0x%llx -> %d", traceQuoted(uri).c_str(),
+                  traceAddress(status == ONI_STATUS_OK && pDevice != nullptr ? *pDevice : nullptr),
+                  status);
+    }
+    return status;
+}
+
+OniStatus oniDeviceClose(OniDeviceHandle device) {
+    static auto* const forward = real<decltype(oniDeviceClose)>("oniDeviceClose");
+    const OniStatus status = forward(device);
+    traceLine("oniDeviceClose device=0x%llx -> %d", traceAddress(device), status);
+    return status;
+}
+
+OniStatus oniDeviceGetInfo(OniDeviceHandle device, OniDeviceInfo* pInfo) {
+    static auto* const forward = real<decltype(oniDeviceGetInfo)>("oniDeviceGetInfo");
+    const OniStatus status = forward(device, pInfo);
+    if (traceEnabled()) {
+        traceLine("oniDeviceGetInfo device=0x%llx uri=%s -> %d", traceAddress(device),
+                  status == ONI_STATUS_OK && pInfo != nullptr ? traceQuoted(pInfo->uri).c_str()
+                                                              : "(none)",
+                  status);
+    }
+    return status;
+}
+
+const OniSensorInfo* oniDeviceGetSensorInfo(OniDeviceHandle device, OniSensorType sensorType) {
+    static auto* const forward = real<decltype(oniDeviceGetSensorInfo)>("oniDeviceGetSensorInfo");
+    const OniSensorInfo* info = forward(device, sensorType);
+    traceLine("oniDeviceGetSensorInfo device=0x%llx sensor=%d -> 0x%llx", traceAddress(device),
+              sensorType, traceAddress(info));
+    return info;
+}
+
+OniBool oniDeviceIsPropertySupported(OniDeviceHandle device, int propertyId) {
+    static auto* const forward =
+        real<decltype(oniDeviceIsPropertySupported)>("oniDeviceIsPropertySupported");
+    const OniBool supported = forward(device, propertyId);
+    traceLine("oniDeviceIsPropertySupported device=0x%llx property=%d -> %d", traceAddress(device),
+              propertyId, supported);
+    return supported;
+}
+
+OniBool oniDeviceIsCommandSupported(OniDeviceHandle device, int commandId) {
+    static auto* const forward =
+        real<decltype(oniDeviceIsCommandSupported)>("oniDeviceIsCommandSupported");
+    const OniBool supported = forward(device, commandId);
+    traceLine("oniDeviceIsCommandSupported device=0x%llx command=%d -> %d", traceAddress(device),
+              commandId, supported);
+    return supported;
+}
+
+OniStatus oniDeviceCreateStream(OniDeviceHandle device, OniSensorType sensorType,
+                                OniStreamHandle* pStream) {
+    static auto* const forward = real<decltype(oniDeviceCreateStream)>("oniDeviceCreateStream");
+    const OniStatus status = forward(device, sensorType, pStream);
+    traceLine("oniDeviceCreateStream device=0x%llx sensor=%d stream=0x%llx -> %d",
+              traceAddress(device), sensorType,
+              traceAddress(status == ONI_STATUS_OK && pStream != nullptr ? *pStream : nullptr),
+              status);
+    return status;
+}
+
+const OniSensorInfo* oniStreamGetSensorInfo(OniStreamHandle stream) {
+    static auto* const forward = real<decltype(oniStreamGetSensorInfo)>("oniStreamGetSensorInfo");
+    const OniSensorInfo* info = forward(stream);
+    traceLine("oniStreamGetSensorInfo stream=0x%llx -> 0x%llx", traceAddress(stream),
+              traceAddress(info));
+    return info;
+}
+
+OniBool oniStreamIsPropertySupported(OniStreamHandle stream, int propertyId) {
+    static auto* const forward =
+        real<decltype(oniStreamIsPropertySupported)>("oniStreamIsPropertySupported");
+    const OniBool supported = forward(stream, propertyId);
+    traceLine("oniStreamIsPropertySupported stream=0x%llx property=%d -> %d", traceAddress(stream),
+              propertyId, supported);
+    return supported;
+}
+
+OniStatus oniStreamStart(OniStreamHandle stream) {
+    static auto* const forward = real<decltype(oniStreamStart)>("oniStreamStart");
+    const OniStatus status = forward(stream);
+    traceLine("oniStreamStart stream=0x%llx -> %d", traceAddress(stream), status);
+    return status;
+}
+
+void oniStreamStop(OniStreamHandle stream) {
+    static auto* const forward = real<decltype(oniStreamStop)>("oniStreamStop");
+    forward(stream);
+    traceLine("oniStreamStop stream=0x%llx", traceAddress(stream));
+}
+
+void oniStreamDestroy(OniStreamHandle stream) {
+    static auto* const forward = real<decltype(oniStreamDestroy)>("oniStreamDestroy");
+    forward(stream);
+    traceLine("oniStreamDestroy stream=0x%llx", traceAddress(stream));
+}
+
+OniStatus oniStreamRegisterNewFrameCallback(OniStreamHandle stream, OniNewFrameCallback handler,
+                                            void* pCookie, OniCallbackHandle* pHandle) {
+    static auto* const forward =
+        real<decltype(oniStreamRegisterNewFrameCallback)>("oniStreamRegisterNewFrameCallback");
+    const OniStatus status = forward(stream, handler, pCookie, pHandle);
+    traceLine("oniStreamRegisterNewFrameCallback stream=0x%llx cookie=0x%llx handle=0x%llx -> %d",
+              traceAddress(stream), traceAddress(pCookie),
+              traceAddress(pHandle != nullptr ? *pHandle : nullptr), status);
+    return status;
+}
+
+void oniStreamUnregisterNewFrameCallback(OniStreamHandle stream, OniCallbackHandle handle) {
+    static auto* const forward =
+        real<decltype(oniStreamUnregisterNewFrameCallback)>("oniStreamUnregisterNewFrameCallback");
+    forward(stream, handle);
+    traceLine("oniStreamUnregisterNewFrameCallback stream=0x%llx handle=0x%llx",
+              traceAddress(stream), traceAddress(handle));
+}
+
+OniStatus oniStreamReadFrame(OniStreamHandle stream, OniFrame** pFrame) {
+    static auto* const forward = real<decltype(oniStreamReadFrame)>("oniStreamReadFrame");
+    if (pFrame != nullptr && nextReadShouldFail()) {
+        // The real read is skipped: the library keeps its pending frame, which
+        // the next frame or the stream's end frees, so nothing leaks.
+        *pFrame = reinterpret_cast<OniFrame*>(kGarbageFrameAddress);
+        traceLine("oniStreamReadFrame stream=0x%llx frame=0x%llx -> %d injected",
+                  traceAddress(stream), traceAddress(*pFrame), ONI_STATUS_ERROR);
+        return ONI_STATUS_ERROR;
+    }
+    const OniStatus status = forward(stream, pFrame);
+    const OniFrame* frame = status == ONI_STATUS_OK && pFrame != nullptr ? *pFrame : nullptr;
+    if (frame != nullptr) {
+        traceLine("oniStreamReadFrame stream=0x%llx frame=0x%llx index=%d ts=%llu -> %d",
+                  traceAddress(stream), traceAddress(frame), frame->frameIndex,
+                  static_cast<unsigned long long>(frame->timestamp), status);
+    } else {
+        traceLine("oniStreamReadFrame stream=0x%llx frame=0x0 -> %d", traceAddress(stream), status);
+    }
+    return status;
+}
+
+void oniFrameRelease(OniFrame* pFrame) {
+    static auto* const forward = real<decltype(oniFrameRelease)>("oniFrameRelease");
+    // Logged before the call: the frame may be gone, and its address reused by
+    // another thread's read, once the real release returns.
+    traceLine("oniFrameRelease frame=0x%llx", traceAddress(pFrame));
+    forward(pFrame);
+}
+
+void oniFrameAddRef(OniFrame* pFrame) {
+    static auto* const forward = real<decltype(oniFrameAddRef)>("oniFrameAddRef");
+    forward(pFrame);
+    traceLine("oniFrameAddRef frame=0x%llx", traceAddress(pFrame));
+}
+
+}  // extern "C"
