@@ -1,0 +1,429 @@
+#include "Scenario.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+
+namespace vcam {
+
+namespace {
+
+// OniDeviceInfo holds the URI in a 256-byte array.
+constexpr std::size_t kMaxUriLength = 255;
+constexpr std::int64_t kMaxFps = 1000000;
+constexpr int kMaxBytesPerPixel = 8;
+
+int defaultFormat(SensorKind kind) {
+    switch (kind) {
+        case SensorKind::Depth:
+            return 100;
+        case SensorKind::Color:
+            return 200;
+        case SensorKind::Ir:
+            return 203;
+    }
+    return 100;
+}
+
+int defaultBytesPerPixel(int format) {
+    if (format >= 100 && format <= 103) {
+        return 2;
+    }
+    switch (format) {
+        case 200:
+            return 3;
+        case 202:
+        case 204:
+            return 1;
+        default:
+            return 2;
+    }
+}
+
+std::uint64_t defaultTimestampStep(int fps) {
+    return fps > 0 ? static_cast<std::uint64_t>(1000000 / fps) : 1;
+}
+
+std::int64_t defaultMiddle(int bytesPerPixel) {
+    return bytesPerPixel == 3 ? 0x0aff00 : 1000;
+}
+
+std::int64_t frameBytes(int stride, int height) {
+    return static_cast<std::int64_t>(stride) * std::max(height, 0);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Decimal or 0x-hexadecimal, optionally signed; the whole word must be a number
+// that fits, so "12ms" or an overflowing value is reported rather than truncated.
+std::optional<std::int64_t> parseInteger(const std::string& text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = hexDigit(text[i]);
+        if (digit < 0 || digit >= base) {
+            return std::nullopt;
+        }
+        const auto d = static_cast<std::uint64_t>(digit);
+        if (value > (limit - d) / static_cast<std::uint64_t>(base)) {
+            return std::nullopt;
+        }
+        value = value * static_cast<std::uint64_t>(base) + d;
+    }
+    if (negative) {
+        return value == limit ? std::numeric_limits<std::int64_t>::min()
+                              : -static_cast<std::int64_t>(value);
+    }
+    return static_cast<std::int64_t>(value);
+}
+
+std::vector<std::string> splitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : line) {
+        if (c == '#') {
+            break;
+        }
+        if (c == ' ' || c == '\t' || c == '\r') {
+            if (!word.empty()) {
+                words.push_back(word);
+                word.clear();
+            }
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+class Parser {
+  public:
+    explicit Parser(std::string fileName) : fileName_(std::move(fileName)) {}
+
+    void parseLine(const std::string& text, int number) {
+        lineNumber_ = number;
+        const std::vector<std::string> words = splitWords(text);
+        if (words.empty()) {
+            return;
+        }
+        const std::string& verb = words[0];
+        if (verb == "device") {
+            parseDevice(words, 1, std::nullopt);
+        } else if (verb == "at") {
+            parseTimed(words);
+        } else if (verb == "depth") {
+            parseSensor(words, SensorKind::Depth);
+        } else if (verb == "color") {
+            parseSensor(words, SensorKind::Color);
+        } else if (verb == "ir") {
+            parseSensor(words, SensorKind::Ir);
+        } else {
+            fail("unknown statement '" + verb + "'");
+        }
+    }
+
+    Scenario finish() {
+        std::stable_sort(scenario_.events.begin(), scenario_.events.end(),
+                         [](const TimedEvent& a, const TimedEvent& b) { return a.atMs < b.atMs; });
+        return std::move(scenario_);
+    }
+
+  private:
+    using Options = std::map<std::string, std::string>;
+
+    [[noreturn]] void fail(const std::string& message) const {
+        throw ScenarioError(fileName_ + ":" + std::to_string(lineNumber_) + ": " + message);
+    }
+
+    Options parseOptions(const std::vector<std::string>& words, std::size_t first) const {
+        Options options;
+        for (std::size_t i = first; i < words.size(); ++i) {
+            const std::size_t equals = words[i].find('=');
+            if (equals == std::string::npos || equals == 0) {
+                fail("expected key=value, got '" + words[i] + "'");
+            }
+            const std::string key = words[i].substr(0, equals);
+            if (!options.emplace(key, words[i].substr(equals + 1)).second) {
+                fail("option '" + key + "' given twice");
+            }
+        }
+        return options;
+    }
+
+    std::int64_t integer(const std::string& what, const std::string& text, std::int64_t min,
+                         std::int64_t max) const {
+        const std::optional<std::int64_t> value = parseInteger(text);
+        if (!value) {
+            fail(what + " must be an integer, got '" + text + "'");
+        }
+        if (*value < min || *value > max) {
+            fail(what + " must be between " + std::to_string(min) + " and " + std::to_string(max) +
+                 ", got " + text);
+        }
+        return *value;
+    }
+
+    // Reads and removes an option, so that what is left over is unknown.
+    std::optional<std::int64_t> take(Options& options, const std::string& key, std::int64_t min,
+                                     std::int64_t max) const {
+        const auto found = options.find(key);
+        if (found == options.end()) {
+            return std::nullopt;
+        }
+        const std::int64_t value = integer(key, found->second, min, max);
+        options.erase(found);
+        return value;
+    }
+
+    bool takeFail(Options& options, const std::string& key) const {
+        const auto found = options.find(key);
+        if (found == options.end()) {
+            return false;
+        }
+        if (found->second != "fail") {
+            fail(key + " can only be 'fail', got '" + found->second + "'");
+        }
+        options.erase(found);
+        return true;
+    }
+
+    void rejectLeftovers(const Options& options) const {
+        if (!options.empty()) {
+            fail("unknown option '" + options.begin()->first + "'");
+        }
+    }
+
+    void parseDevice(const std::vector<std::string>& words, std::size_t uriIndex,
+                     std::optional<std::int64_t> connectAtMs) {
+        if (words.size() <= uriIndex) {
+            fail("missing device URI");
+        }
+        const std::string& uri = words[uriIndex];
+        checkUri(uri);
+        if (const auto known = deviceLines_.find(uri); known != deviceLines_.end()) {
+            fail("device " + uri + " already defined on line " + std::to_string(known->second));
+        }
+        Options options = parseOptions(words, uriIndex + 1);
+        DeviceConfig device;
+        device.uri = uri;
+        device.openFails = takeFail(options, "open");
+        device.connectAtMs = connectAtMs;
+        rejectLeftovers(options);
+        deviceLines_[uri] = lineNumber_;
+        scenario_.devices.push_back(std::move(device));
+        if (connectAtMs) {
+            addEvent(*connectAtMs, TimedEvent::Kind::Connect, scenario_.devices.size() - 1, 0);
+        }
+    }
+
+    void checkUri(const std::string& uri) const {
+        if (uri.find('=') != std::string::npos) {
+            fail("missing device URI before '" + uri + "'");
+        }
+        if (uri.size() > kMaxUriLength) {
+            fail("device URI longer than " + std::to_string(kMaxUriLength) + " characters");
+        }
+    }
+
+    void parseTimed(const std::vector<std::string>& words) {
+        if (words.size() < 3) {
+            fail("expected 'at <ms> connect|disconnect|state ...'");
+        }
+        const std::int64_t atMs =
+            integer("time", words[1], 0, std::numeric_limits<std::int64_t>::max() / 1000000);
+        const std::string& action = words[2];
+        if (action == "connect") {
+            parseDevice(words, 3, atMs);
+        } else if (action == "disconnect") {
+            if (words.size() != 4) {
+                fail("expected 'at <ms> disconnect <uri>'");
+            }
+            addEvent(atMs, TimedEvent::Kind::Disconnect, knownDevice(words[3]), 0);
+        } else if (action == "state") {
+            if (words.size() != 5) {
+                fail("expected 'at <ms> state <uri> <code>'");
+            }
+            const auto code =
+                static_cast<int>(integer("state code", words[4], std::numeric_limits<int>::min(),
+                                         std::numeric_limits<int>::max()));
+            addEvent(atMs, TimedEvent::Kind::State, knownDevice(words[3]), code);
+        } else {
+            fail("unknown timed action '" + action + "'");
+        }
+    }
+
+    std::size_t knownDevice(const std::string& uri) const {
+        for (std::size_t i = 0; i < scenario_.devices.size(); ++i) {
+            if (scenario_.devices[i].uri == uri) {
+                return i;
+            }
+        }
+        fail("device " + uri + " is not defined above");
+    }
+
+    void addEvent(std::int64_t atMs, TimedEvent::Kind kind, std::size_t device, int code) {
+        TimedEvent event;
+        event.atMs = atMs;
+        event.kind = kind;
+        event.device = device;
+        event.stateCode = code;
+        scenario_.events.push_back(event);
+    }
+
+    void parseSensor(const std::vector<std::string>& words, SensorKind kind) {
+        if (scenario_.devices.empty()) {
+            fail(std::string(sensorKindName(kind)) + " sensor before any device");
+        }
+        DeviceConfig& device = scenario_.devices.back();
+        if (device.findSensor(kind) != nullptr) {
+            fail("device " + device.uri + " already has a " + sensorKindName(kind) + " sensor");
+        }
+        Options options = parseOptions(words, 1);
+        device.sensors.push_back(sensorFromOptions(kind, options));
+        rejectLeftovers(options);
+    }
+
+    SensorConfig sensorFromOptions(SensorKind kind, Options& options) const {
+        constexpr std::int64_t intMin = std::numeric_limits<int>::min();
+        constexpr std::int64_t intMax = std::numeric_limits<int>::max();
+        constexpr std::int64_t anyMin = std::numeric_limits<std::int64_t>::min();
+        constexpr std::int64_t anyMax = std::numeric_limits<std::int64_t>::max();
+
+        SensorConfig sensor = defaultSensor(kind);
+        sensor.format =
+            static_cast<int>(take(options, "format", intMin, intMax).value_or(defaultFormat(kind)));
+        sensor.width = static_cast<int>(take(options, "width", intMin, intMax).value_or(640));
+        sensor.height = static_cast<int>(take(options, "height", intMin, intMax).value_or(480));
+        sensor.bytesPerPixel = static_cast<int>(take(options, "bpp", 1, kMaxBytesPerPixel)
+                                                    .value_or(defaultBytesPerPixel(sensor.format)));
+        const std::int64_t packedStride =
+            std::max<std::int64_t>(0, std::int64_t{sensor.width} * sensor.bytesPerPixel);
+        sensor.stride = static_cast<int>(
+            take(options, "stride", 0, intMax).value_or(std::min(packedStride, intMax)));
+        sensor.fps = static_cast<int>(take(options, "fps", 0, kMaxFps).value_or(30));
+        sensor.frameLimit = take(options, "frames", 0, anyMax);
+        sensor.firstTimestamp =
+            static_cast<std::uint64_t>(take(options, "ts", 0, anyMax).value_or(0));
+        sensor.timestampStep = static_cast<std::uint64_t>(
+            take(options, "step", 0, anyMax).value_or(defaultTimestampStep(sensor.fps)));
+        sensor.middle =
+            take(options, "middle", anyMin, anyMax).value_or(defaultMiddle(sensor.bytesPerPixel));
+        sensor.middleStep = take(options, "middle_step", anyMin, anyMax).value_or(0);
+        sensor.fill = take(options, "fill", anyMin, anyMax).value_or(0);
+        const std::int64_t packedSize = frameBytes(sensor.stride, sensor.height);
+        sensor.dataSize = take(options, "size", 0, kMaxFrameBytes).value_or(packedSize);
+        if (std::max(packedSize, sensor.dataSize) > kMaxFrameBytes) {
+            fail("frame of " + std::to_string(packedSize) + " bytes is larger than " +
+                 std::to_string(kMaxFrameBytes));
+        }
+        sensor.createFails = takeFail(options, "create");
+        sensor.startFails = takeFail(options, "start");
+        return sensor;
+    }
+
+    std::string fileName_;
+    int lineNumber_ = 0;
+    std::map<std::string, int> deviceLines_;
+    Scenario scenario_;
+};
+
+}  // namespace
+
+const char* sensorKindName(SensorKind kind) {
+    switch (kind) {
+        case SensorKind::Depth:
+            return "depth";
+        case SensorKind::Color:
+            return "color";
+        case SensorKind::Ir:
+            return "ir";
+    }
+    return "unknown";
+}
+
+const SensorConfig* DeviceConfig::findSensor(SensorKind kind) const {
+    for (const SensorConfig& sensor : sensors) {
+        if (sensor.kind == kind) {
+            return &sensor;
+        }
+    }
+    return nullptr;
+}
+
+SensorConfig defaultSensor(SensorKind kind) {
+    SensorConfig sensor;
+    sensor.kind = kind;
+    sensor.format = defaultFormat(kind);
+    sensor.bytesPerPixel = defaultBytesPerPixel(sensor.format);
+    sensor.stride = sensor.width * sensor.bytesPerPixel;
+    sensor.timestampStep = defaultTimestampStep(sensor.fps);
+    sensor.middle = defaultMiddle(sensor.bytesPerPixel);
+    sensor.dataSize = frameBytes(sensor.stride, sensor.height);
+    return sensor;
+}
+
+Scenario defaultScenario() {
+    DeviceConfig device;
+    device.uri = "vcam://0";
+    device.sensors.push_back(defaultSensor(SensorKind::Depth));
+    device.sensors.push_back(defaultSensor(SensorKind::Color));
+    Scenario scenario;
+    scenario.devices.push_back(std::move(device));
+    return scenario;
+}
+
+Scenario parseScenario(std::istream& in, const std::string& fileName) {
+    Parser parser(fileName);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        parser.parseLine(line, ++number);
+    }
+    if (in.bad()) {
+        throw ScenarioError(fileName + ": read error after line " + std::to_string(number));
+    }
+    return parser.finish();
+}
+
+Scenario loadScenario(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) {
+        throw ScenarioError(path + ": cannot open: " + std::strerror(errno));
+    }
+    return parseScenario(in, path);
+}
+
+}  // namespace vcam

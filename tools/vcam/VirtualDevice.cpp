@@ -1,0 +1,67 @@
+#include "VirtualDevice.h"
+
+#include <algorithm>
+
+#include "OniConversions.h"
+
+namespace vcam {
+
+VirtualDevice::VirtualDevice(const DeviceConfig& config, EventLog& log,
+                             oni::driver::DriverServices& services)
+    : config_(config), log_(log), services_(services) {
+    videoModes_.reserve(config.sensors.size());
+    for (const SensorConfig& sensor : config.sensors) {
+        videoModes_.push_back(videoModeOf(sensor));
+    }
+    for (std::size_t i = 0; i < config.sensors.size(); ++i) {
+        OniSensorInfo info{};
+        info.sensorType = oniSensorTypeOf(config.sensors[i].kind);
+        info.numSupportedVideoModes = 1;
+        info.pSupportedVideoModes = &videoModes_[i];
+        sensorInfos_.push_back(info);
+    }
+}
+
+VirtualDevice::~VirtualDevice() {
+    while (!streams_.empty()) {
+        destroyStream(streams_.back().get());
+    }
+}
+
+OniStatus VirtualDevice::getSensorInfoList(OniSensorInfo** sensors, int* count) {
+    *sensors = sensorInfos_.data();
+    *count = static_cast<int>(sensorInfos_.size());
+    return ONI_STATUS_OK;
+}
+
+oni::driver::StreamBase* VirtualDevice::createStream(OniSensorType sensorType) {
+    const std::optional<SensorKind> kind = sensorKindOf(sensorType);
+    const SensorConfig* sensor = kind ? config_.findSensor(*kind) : nullptr;
+    const std::string name = kind ? sensorKindName(*kind) : std::to_string(sensorType);
+    if (sensor == nullptr || sensor->createFails) {
+        log_.write("create-fail " + config_.uri + " " + name);
+        services_.errorLoggerAppend(sensor == nullptr
+                                        ? "vcam: %s has no %s sensor"
+                                        : "vcam: the scenario makes creating the %s %s stream fail",
+                                    config_.uri.c_str(), name.c_str());
+        return nullptr;
+    }
+    log_.write("create " + config_.uri + " " + name);
+    streams_.push_back(std::make_unique<VirtualStream>(config_.uri, *sensor, log_, services_));
+    return streams_.back().get();
+}
+
+void VirtualDevice::destroyStream(oni::driver::StreamBase* stream) {
+    const auto found = std::find_if(
+        streams_.begin(), streams_.end(),
+        [stream](const std::unique_ptr<VirtualStream>& own) { return own.get() == stream; });
+    if (found == streams_.end()) {
+        return;  // not ours: deleting it would corrupt the heap
+    }
+    std::unique_ptr<VirtualStream> owned = std::move(*found);
+    streams_.erase(found);
+    owned->stop();
+    log_.write("destroy " + config_.uri + " " + owned->sensorName());
+}
+
+}  // namespace vcam

@@ -1,0 +1,39 @@
+// An opened virtual camera: its sensor list and the streams made from it.
+#pragma once
+
+#include <Driver/OniDriverAPI.h>
+
+#include <memory>
+#include <vector>
+
+#include "EventLog.h"
+#include "Scenario.h"
+#include "VirtualStream.h"
+
+namespace vcam {
+
+class VirtualDevice : public oni::driver::DeviceBase {
+  public:
+    VirtualDevice(const DeviceConfig& config, EventLog& log, oni::driver::DriverServices& services);
+    // Destroys the streams the library left behind.
+    ~VirtualDevice() override;
+    VirtualDevice(const VirtualDevice&) = delete;
+    VirtualDevice& operator=(const VirtualDevice&) = delete;
+
+    const std::string& uri() const { return config_.uri; }
+
+    OniStatus getSensorInfoList(OniSensorInfo** sensors, int* count) override;
+    oni::driver::StreamBase* createStream(OniSensorType sensorType) override;
+    void destroyStream(oni::driver::StreamBase* stream) override;
+
+  private:
+    const DeviceConfig& config_;
+    EventLog& log_;
+    oni::driver::DriverServices& services_;
+    // One mode per sensor; sensorInfos_ points into videoModes_, so neither resizes.
+    std::vector<OniVideoMode> videoModes_;
+    std::vector<OniSensorInfo> sensorInfos_;
+    std::vector<std::unique_ptr<VirtualStream>> streams_;
+};
+
+}  // namespace vcam

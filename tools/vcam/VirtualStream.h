@@ -1,0 +1,59 @@
+// One sensor's stream: a thread that sends the precomputed frame at the
+// scenario's rate until it is stopped or has sent its frames.
+#pragma once
+
+#include <Driver/OniDriverAPI.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "EventLog.h"
+#include "FrameImage.h"
+#include "Scenario.h"
+
+namespace vcam {
+
+class VirtualStream : public oni::driver::StreamBase {
+  public:
+    VirtualStream(std::string uri, const SensorConfig& sensor, EventLog& log,
+                  oni::driver::DriverServices& services);
+    ~VirtualStream() override;
+    VirtualStream(const VirtualStream&) = delete;
+    VirtualStream& operator=(const VirtualStream&) = delete;
+
+    const char* sensorName() const { return sensorKindName(sensor_.kind); }
+
+    OniStatus start() override;
+    void stop() override;
+    int getRequiredFrameSize() override;
+
+    OniStatus getProperty(int propertyId, void* data, int* dataSize) override;
+    OniStatus setProperty(int propertyId, const void* data, int dataSize) override;
+    OniBool isPropertySupported(int propertyId) override;
+
+  private:
+    void run();
+    void sendFrame(std::uint64_t number);
+    void joinThread();
+    std::string describe() const;
+
+    const std::string uri_;
+    const SensorConfig sensor_;
+    const FrameImage image_;
+    const OniVideoMode videoMode_;
+    EventLog& log_;
+    oni::driver::DriverServices& services_;
+
+    std::thread thread_;
+    bool running_ = false;  // between a successful start() and stop()
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<std::uint64_t> sent_{0};
+};
+
+}  // namespace vcam
