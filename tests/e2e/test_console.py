@@ -1,0 +1,102 @@
+"""What stdin is and how a run ends: a key on a pipe or a terminal, end of
+input that is no key, signals, and a reader that goes away."""
+
+import os
+import signal
+import subprocess
+import termios
+import unittest
+
+from camwatch_run import BOTH, DEFAULT_TIMEOUT, Camwatch, FRAME_LINE
+from checks import CamwatchAssertions
+
+SCENARIO = ("device vcam://0\n"
+            "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
+            "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233\n")
+
+LFLAG = 3
+
+
+class TerminalTest(CamwatchAssertions):
+    def assertTerminalRawWhileRunning(self, cam):
+        during = cam.terminal_attributes()
+        self.assertFalse(during[LFLAG] & termios.ECHO, "echo still on")
+        self.assertFalse(during[LFLAG] & termios.ICANON, "still canonical")
+        self.assertTrue(during[LFLAG] & termios.ISIG, "signal keys lost")
+
+    def assertTerminalRestored(self, cam):
+        after = cam.terminal_attributes()
+        self.assertEqual(after, cam.attributes_before)
+        self.assertTrue(after[LFLAG] & termios.ECHO)
+        self.assertTrue(after[LFLAG] & termios.ICANON)
+
+    def test_key_on_terminal_ends_run_and_restores_it(self):
+        with Camwatch(SCENARIO, stdin="pty") as cam:
+            cam.wait_for_frames(2, BOTH)
+            self.assertTerminalRawWhileRunning(cam)
+            cam.press_key(b"x")
+            result = cam.finish()
+            self.assertTerminalRestored(cam)
+        self.assertFullTeardown(result)
+
+    def test_signals_on_terminal_kill_by_same_signal_and_restore_it(self):
+        # ^C goes through the terminal, so it also proves ISIG stayed on.
+        for name, deliver in (("SIGINT", lambda cam: cam.press_key(b"\x03")),
+                              ("SIGTERM", lambda cam: cam.send_signal(signal.SIGTERM))):
+            with self.subTest(signal=name):
+                with Camwatch(SCENARIO, stdin="pty") as cam:
+                    cam.wait_for_frames(2, BOTH)
+                    self.assertTerminalRawWhileRunning(cam)
+                    deliver(cam)
+                    result = cam.finish()
+                    self.assertTerminalRestored(cam)
+                self.assertEqual(result.status, -getattr(signal, name))
+
+
+class NonTerminalInputTest(CamwatchAssertions):
+    def test_end_of_input_is_no_key_and_sigterm_ends_the_run(self):
+        with Camwatch(SCENARIO, stdin="devnull") as cam:
+            cam.wait_for_frames(4, BOTH)
+            seen = len(FRAME_LINE.findall(cam.output))
+            cam.wait_for_frames(seen + 10)
+            self.assertIsNone(cam.proc.poll())
+            cam.send_signal(signal.SIGTERM)
+            result = cam.finish()
+        self.assertEqual(result.status, -signal.SIGTERM)
+        self.assertEqual(result.stderr, b"")
+
+    def test_closed_pipe_is_no_key_either(self):
+        with Camwatch(SCENARIO) as cam:
+            os.close(cam.key_writer)
+            cam.key_writer = None
+            cam.wait_for_frames(10)
+            self.assertIsNone(cam.proc.poll())
+            cam.send_signal(signal.SIGINT)
+            result = cam.finish()
+        self.assertEqual(result.status, -signal.SIGINT)
+
+    def test_output_to_head_ends_promptly(self):
+        # Only the environment is used; camwatch is started by hand into a pipeline.
+        setup = Camwatch(SCENARIO)
+        reader, writer = os.pipe()
+        camwatch = subprocess.Popen([setup.binary], stdin=reader, stdout=subprocess.PIPE,
+                                    env=setup.env, start_new_session=True)
+        os.close(reader)
+        try:
+            head = subprocess.run(["head", "-n", "3"], stdin=camwatch.stdout,
+                                  stdout=subprocess.PIPE, timeout=DEFAULT_TIMEOUT, check=True)
+            camwatch.stdout.close()
+            status = camwatch.wait(timeout=5)
+        finally:
+            camwatch.kill()
+            camwatch.wait()
+            os.close(writer)
+            setup.folder.cleanup()
+        self.assertEqual(len(head.stdout.splitlines()), 3)
+        self.assertEqual(head.stdout.splitlines(keepends=True)[0],
+                         b'Device "vcam://0" already connected\n')
+        self.assertEqual(status, -signal.SIGPIPE)
+
+
+if __name__ == "__main__":
+    unittest.main()
