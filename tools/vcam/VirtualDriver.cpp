@@ -19,6 +19,16 @@ OniDeviceInfo deviceInfoOf(const DeviceConfig& device) {
     return info;
 }
 
+// The library changes the working directory to its driver folder while it
+// initialises drivers, so a relative path is taken from the shell's directory.
+std::string fromCallerDirectory(const char* path) {
+    const char* callerDirectory = std::getenv("PWD");
+    if (path[0] == '/' || callerDirectory == nullptr || callerDirectory[0] != '/') {
+        return path;
+    }
+    return std::string(callerDirectory) + "/" + path;
+}
+
 }  // namespace
 
 VirtualDriver::VirtualDriver(OniDriverServices* services) : DriverBase(services) {}
@@ -30,15 +40,18 @@ VirtualDriver::~VirtualDriver() {
 bool VirtualDriver::loadSetup() {
     try {
         const char* logPath = std::getenv("VCAM_LOG");
-        log_ = logPath != nullptr && *logPath != '\0' ? std::make_unique<EventLog>(logPath)
-                                                      : std::make_unique<EventLog>();
+        log_ = logPath != nullptr && *logPath != '\0'
+                   ? std::make_unique<EventLog>(fromCallerDirectory(logPath))
+                   : std::make_unique<EventLog>();
         const char* scenarioPath = std::getenv("VCAM_SCENARIO");
-        scenario_ = scenarioPath != nullptr && *scenarioPath != '\0' ? loadScenario(scenarioPath)
-                                                                     : defaultScenario();
+        scenario_ = scenarioPath != nullptr && *scenarioPath != '\0'
+                        ? loadScenario(fromCallerDirectory(scenarioPath))
+                        : defaultScenario();
         return true;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "vcam: %s\n", error.what());
         getServices().errorLoggerAppend("vcam: %s", error.what());
+        log_.reset();  // a driver that never ran has nothing to log
         return false;
     }
 }

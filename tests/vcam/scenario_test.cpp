@@ -1,0 +1,245 @@
+#include "Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace vcam {
+namespace {
+
+Scenario parse(const std::string& text) {
+    std::istringstream in(text);
+    return parseScenario(in, "test.vcam");
+}
+
+// The message of the error that parsing text raises, or "" when it parses.
+std::string errorOf(const std::string& text) {
+    try {
+        parse(text);
+    } catch (const ScenarioError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(ScenarioDefaults, SensorsTakeTheirFormatsSizesAndRates) {
+    const Scenario scenario = parse("device vcam://0\ndepth\ncolor\nir\n");
+    ASSERT_EQ(scenario.devices.size(), 1U);
+    const DeviceConfig& device = scenario.devices[0];
+    EXPECT_EQ(device.uri, "vcam://0");
+    EXPECT_FALSE(device.openFails);
+    EXPECT_FALSE(device.connectAtMs.has_value());
+    ASSERT_EQ(device.sensors.size(), 3U);
+
+    const SensorConfig& depth = device.sensors[0];
+    EXPECT_EQ(depth.kind, SensorKind::Depth);
+    EXPECT_EQ(depth.format, 100);
+    EXPECT_EQ(depth.width, 640);
+    EXPECT_EQ(depth.height, 480);
+    EXPECT_EQ(depth.bytesPerPixel, 2);
+    EXPECT_EQ(depth.stride, 1280);
+    EXPECT_EQ(depth.dataSize, 1280 * 480);
+    EXPECT_EQ(depth.fps, 30);
+    EXPECT_EQ(depth.timestampStep, 33333U);
+    EXPECT_EQ(depth.firstTimestamp, 0U);
+    EXPECT_FALSE(depth.frameLimit.has_value());
+    EXPECT_EQ(depth.middle, 1000);
+    EXPECT_EQ(depth.middleStep, 0);
+    EXPECT_EQ(depth.fill, 0);
+    EXPECT_FALSE(depth.createFails);
+    EXPECT_FALSE(depth.startFails);
+
+    const SensorConfig& color = device.sensors[1];
+    EXPECT_EQ(color.format, 200);
+    EXPECT_EQ(color.bytesPerPixel, 3);
+    EXPECT_EQ(color.stride, 1920);
+    EXPECT_EQ(color.middle, 0x0aff00);
+
+    const SensorConfig& ir = device.sensors[2];
+    EXPECT_EQ(ir.format, 203);
+    EXPECT_EQ(ir.bytesPerPixel, 2);
+}
+
+TEST(ScenarioDefaults, NoScenarioFileMeansOneCameraWithDepthAndColor) {
+    const Scenario scenario = defaultScenario();
+    ASSERT_EQ(scenario.devices.size(), 1U);
+    EXPECT_EQ(scenario.devices[0].uri, "vcam://0");
+    ASSERT_NE(scenario.devices[0].findSensor(SensorKind::Depth), nullptr);
+    ASSERT_NE(scenario.devices[0].findSensor(SensorKind::Color), nullptr);
+    EXPECT_EQ(scenario.devices[0].findSensor(SensorKind::Ir), nullptr);
+    EXPECT_EQ(scenario.devices[0].findSensor(SensorKind::Color)->stride, 1920);
+    EXPECT_TRUE(scenario.events.empty());
+}
+
+TEST(ScenarioDefaults, BytesPerPixelFollowFormat) {
+    const std::pair<int, int> expected[] = {{100, 2}, {101, 2}, {102, 2}, {103, 2},
+                                            {200, 3}, {201, 2}, {202, 1}, {203, 2},
+                                            {204, 1}, {205, 2}, {7, 2},   {-1, 2}};
+    for (const auto& [format, bytes] : expected) {
+        const Scenario scenario =
+            parse("device d\ncolor width=10 height=4 format=" + std::to_string(format));
+        const SensorConfig& sensor = scenario.devices[0].sensors[0];
+        EXPECT_EQ(sensor.bytesPerPixel, bytes) << "format " << format;
+        EXPECT_EQ(sensor.stride, 10 * bytes) << "format " << format;
+        EXPECT_EQ(sensor.dataSize, 40 * bytes) << "format " << format;
+    }
+}
+
+TEST(ScenarioDefaults, DerivedValuesDoNotDependOnOptionOrder) {
+    const SensorConfig sensor =
+        parse("device d\ndepth stride=0x40 height=3 bpp=4 width=5 fps=0").devices[0].sensors[0];
+    EXPECT_EQ(sensor.stride, 64);
+    EXPECT_EQ(sensor.dataSize, 192);
+    EXPECT_EQ(sensor.timestampStep, 1U);  // as fast as possible still moves time on
+
+    const SensorConfig packed =
+        parse("device d\ndepth bpp=4 width=5 height=3 fps=50").devices[0].sensors[0];
+    EXPECT_EQ(packed.stride, 20);
+    EXPECT_EQ(packed.timestampStep, 20000U);
+}
+
+TEST(ScenarioDefaults, EmptyAndNegativeSizesGiveNoData) {
+    const Scenario scenario =
+        parse("device d\ndepth width=0 height=0\ncolor width=-4 height=3\nir width=4 height=-3\n");
+    for (const SensorConfig& sensor : scenario.devices[0].sensors) {
+        EXPECT_GE(sensor.stride, 0) << sensorKindName(sensor.kind);
+        EXPECT_EQ(sensor.dataSize, 0) << sensorKindName(sensor.kind);
+    }
+}
+
+TEST(ScenarioOptions, EveryOptionIsRead) {
+    const Scenario scenario = parse(
+        "device vcam://x open=fail\n"
+        "depth format=101 width=8 height=2 bpp=2 stride=20 fps=60 frames=5 ts=77 step=9 "
+        "middle=-1 middle_step=0x10 fill=0xabcd size=33 create=fail start=fail\n");
+    EXPECT_TRUE(scenario.devices[0].openFails);
+    const SensorConfig& sensor = scenario.devices[0].sensors[0];
+    EXPECT_EQ(sensor.format, 101);
+    EXPECT_EQ(sensor.width, 8);
+    EXPECT_EQ(sensor.height, 2);
+    EXPECT_EQ(sensor.stride, 20);
+    EXPECT_EQ(sensor.fps, 60);
+    EXPECT_EQ(sensor.frameLimit, 5);
+    EXPECT_EQ(sensor.firstTimestamp, 77U);
+    EXPECT_EQ(sensor.timestampStep, 9U);
+    EXPECT_EQ(sensor.middle, -1);
+    EXPECT_EQ(sensor.middleStep, 16);
+    EXPECT_EQ(sensor.fill, 0xabcd);
+    EXPECT_EQ(sensor.dataSize, 33);
+    EXPECT_TRUE(sensor.createFails);
+    EXPECT_TRUE(sensor.startFails);
+}
+
+TEST(ScenarioSyntax, CommentsBlanksTabsAndWindowsLineEndsAreIgnored) {
+    const Scenario scenario = parse(
+        "# a camera\n"
+        "\n"
+        "   \t \n"
+        "device\tvcam://0   # the first\r\n"
+        "  depth\twidth=4 height=2#no space before the comment\r\n");
+    ASSERT_EQ(scenario.devices.size(), 1U);
+    EXPECT_EQ(scenario.devices[0].uri, "vcam://0");
+    EXPECT_EQ(scenario.devices[0].sensors[0].width, 4);
+    EXPECT_EQ(scenario.devices[0].sensors[0].height, 2);
+}
+
+TEST(ScenarioEvents, SensorsBelongToTheNearestCameraAndEventsRunInTimeOrder) {
+    const Scenario scenario = parse(
+        "device vcam://0\n"
+        "depth\n"
+        "at 3000 connect vcam://1 open=fail\n"
+        "color\n"
+        "at 6000 disconnect vcam://1\n"
+        "at 4500 state vcam://1 -7\n"
+        "ir\n"  // still the camera connected at 3000
+        "at 4500 disconnect vcam://0\n");
+    ASSERT_EQ(scenario.devices.size(), 2U);
+    EXPECT_EQ(scenario.devices[0].sensors.size(), 1U);
+    const DeviceConfig& late = scenario.devices[1];
+    EXPECT_EQ(late.connectAtMs, 3000);
+    EXPECT_TRUE(late.openFails);
+    ASSERT_EQ(late.sensors.size(), 2U);
+    EXPECT_EQ(late.sensors[0].kind, SensorKind::Color);
+    EXPECT_EQ(late.sensors[1].kind, SensorKind::Ir);
+
+    ASSERT_EQ(scenario.events.size(), 4U);
+    EXPECT_EQ(scenario.events[0].kind, TimedEvent::Kind::Connect);
+    EXPECT_EQ(scenario.events[0].device, 1U);
+    // Equal times keep file order.
+    EXPECT_EQ(scenario.events[1].kind, TimedEvent::Kind::State);
+    EXPECT_EQ(scenario.events[1].stateCode, -7);
+    EXPECT_EQ(scenario.events[2].kind, TimedEvent::Kind::Disconnect);
+    EXPECT_EQ(scenario.events[2].device, 0U);
+    EXPECT_EQ(scenario.events[3].atMs, 6000);
+    EXPECT_EQ(scenario.events[3].device, 1U);
+}
+
+TEST(ScenarioErrors, NameTheFileAndTheLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"device a\n\nfoo bar\n", "test.vcam:3: unknown statement 'foo'"},
+        {"depth\n", "test.vcam:1: depth sensor before any device"},
+        {"device a\ndepth\ndepth\n", "test.vcam:3: device a already has a depth sensor"},
+        {"device a\ndevice a\n", "test.vcam:2: device a already defined on line 1"},
+        {"device a\nat 5 connect a\n", "test.vcam:2: device a already defined on line 1"},
+        {"device\n", "test.vcam:1: missing device URI"},
+        {"device open=fail\n", "test.vcam:1: missing device URI before 'open=fail'"},
+        {"device a open=yes\n", "test.vcam:1: open can only be 'fail', got 'yes'"},
+        {"device a\ncolor create=no\n", "test.vcam:2: create can only be 'fail', got 'no'"},
+        {"device a\ndepth widht=3\n", "test.vcam:2: unknown option 'widht'"},
+        {"device a\ndepth width\n", "test.vcam:2: expected key=value, got 'width'"},
+        {"device a\ndepth =3\n", "test.vcam:2: expected key=value, got '=3'"},
+        {"device a\ndepth fps=1 fps=2\n", "test.vcam:2: option 'fps' given twice"},
+        {"device a\ndepth width=12px\n", "test.vcam:2: width must be an integer, got '12px'"},
+        {"device a\ndepth width=\n", "test.vcam:2: width must be an integer, got ''"},
+        {"device a\ndepth fps=-1\n", "test.vcam:2: fps must be between 0 and 1000000, got -1"},
+        {"device a\ndepth bpp=0\n", "test.vcam:2: bpp must be between 1 and 8, got 0"},
+        {"device a\ndepth width=4294967296\n", "test.vcam:2: width must be between"},
+        {"device a\ndepth middle=99999999999999999999\n", "test.vcam:2: middle must be an integer"},
+        {"device a\ndepth width=100000 height=100000\n", "test.vcam:2: frame of 20000000000 bytes"},
+        {"device a\ndepth size=-1\n", "test.vcam:2: size must be between 0"},
+        {"at 5\n", "test.vcam:1: expected 'at <ms> connect|disconnect|state ...'"},
+        {"at soon connect a\n", "test.vcam:1: time must be an integer, got 'soon'"},
+        {"at -5 connect a\n", "test.vcam:1: time must be between 0"},
+        {"at 5 explode a\n", "test.vcam:1: unknown timed action 'explode'"},
+        {"at 5 disconnect b\ndevice b\n", "test.vcam:1: device b is not defined above"},
+        {"device a\nat 5 disconnect a now\n", "test.vcam:2: expected 'at <ms> disconnect <uri>'"},
+        {"device a\nat 5 state a\n", "test.vcam:2: expected 'at <ms> state <uri> <code>'"},
+        {"device a\nat 5 state a bad\n", "test.vcam:2: state code must be an integer"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string error = errorOf(text);
+        EXPECT_EQ(error.rfind(expected, 0), 0U) << "for:\n" << text << "got: " << error;
+    }
+}
+
+TEST(ScenarioErrors, UriMustFitTheLibrarysDeviceInfo) {
+    EXPECT_EQ(errorOf("device " + std::string(255, 'u')), "");
+    EXPECT_EQ(errorOf("device " + std::string(256, 'u')),
+              "test.vcam:1: device URI longer than 255 characters");
+}
+
+TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
+    EXPECT_EQ(parse("device a\ndepth middle=-9223372036854775808").devices[0].sensors[0].middle,
+              INT64_MIN);
+    EXPECT_EQ(parse("device a\ndepth middle=0x7fffffffffffffff").devices[0].sensors[0].middle,
+              INT64_MAX);
+    EXPECT_EQ(parse("device a\ndepth middle=+12").devices[0].sensors[0].middle, 12);
+    EXPECT_NE(errorOf("device a\ndepth middle=9223372036854775808"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=0x"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=-"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=0xfg"), "");
+}
+
+TEST(ScenarioFiles, MissingFileIsNamed) {
+    try {
+        loadScenario("/nonexistent/dir/x.vcam");
+        FAIL() << "loaded a missing file";
+    } catch (const ScenarioError& error) {
+        EXPECT_STREQ(error.what(),
+                     "/nonexistent/dir/x.vcam: cannot open: No such file or directory");
+    }
+}
+
+}  // namespace
+}  // namespace vcam
