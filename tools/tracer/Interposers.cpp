@@ -211,7 +211,9 @@ OniStatus oniStreamReadFrame(OniStreamHandle stream, OniFrame** pFrame) {
     if (pFrame != nullptr && nextReadShouldFail()) {
         // The real read is skipped: the library keeps its pending frame, which
         // the next frame or the stream's end frees, so nothing leaks.
-        *pFrame = reinterpret_cast<OniFrame*>(kGarbageFrameAddress);
+        // Deliberate garbage, the way a failing read may leave it.
+        *pFrame =
+            reinterpret_cast<OniFrame*>(kGarbageFrameAddress);  // NOLINT(performance-no-int-to-ptr)
         traceLine("oniStreamReadFrame stream=0x%llx frame=0x%llx -> %d injected",
                   traceAddress(stream), traceAddress(*pFrame), ONI_STATUS_ERROR);
         return ONI_STATUS_ERROR;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -33,7 +35,7 @@ class TraceFile {
         }
     }
 
-    bool isOpen() const { return fd_ >= 0; }
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
     void append(const char* bytes, std::size_t size) {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -58,7 +60,7 @@ class TraceFile {
 TraceFile& traceFile() {
     // Created on first use, from whichever thread calls first; never destroyed
     // before the last library call of a process that ends by exit().
-    static TraceFile* file = new TraceFile;
+    static auto* const file = new TraceFile;
     return *file;
 }
 
@@ -73,21 +75,18 @@ void traceLine(const char* format, ...) {
     if (!file.isOpen()) {
         return;
     }
-    char line[kMaxLineBytes];
-    va_list arguments;
+    std::array<char, kMaxLineBytes> line{};
+    std::va_list arguments;
     va_start(arguments, format);
-    const int length = std::vsnprintf(line, sizeof line - 1, format, arguments);
+    const int length = std::vsnprintf(line.data(), line.size() - 1, format, arguments);
     va_end(arguments);
     if (length < 0) {
         return;
     }
     // A line too long for the buffer is cut, but still ends the line.
-    std::size_t size = static_cast<std::size_t>(length);
-    if (size > sizeof line - 2) {
-        size = sizeof line - 2;
-    }
+    const std::size_t size = std::min(static_cast<std::size_t>(length), line.size() - 2);
     line[size] = '\n';
-    file.append(line, size + 1);
+    file.append(line.data(), size + 1);
 }
 
 unsigned long long traceAddress(const void* pointer) {
@@ -109,9 +108,9 @@ std::string traceQuoted(const char* text) {
         } else if (byte == '\t') {
             quoted += "\\t";
         } else if (byte < 0x20 || byte == 0x7f) {
-            char escape[5];
-            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-            quoted += escape;
+            std::array<char, 5> escape{};
+            std::snprintf(escape.data(), escape.size(), "\\x%02x", byte);
+            quoted += escape.data();
         } else {
             quoted += *c;
         }
