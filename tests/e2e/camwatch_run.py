@@ -14,7 +14,6 @@ import fcntl
 import os
 import re
 import select
-import signal
 import subprocess
 import tempfile
 import termios

@@ -19,6 +19,16 @@ def created_stream(result, sensor):
     return None
 
 
+def extended_errors(result):
+    """The texts oniGetExtendedError returned, in call order, as bytes."""
+    texts = []
+    for call in result.calls("oniGetExtendedError"):
+        # The tracer quotes the text and escapes \\, ", \n, \t and \xNN.
+        texts.append(call.result[1:-1].encode("latin-1").decode("unicode_escape")
+                     .encode("latin-1"))
+    return texts
+
+
 def held_frames(result):
     """Frame each stream still holds at the end, replaying reads and references."""
     read_by = {}

@@ -5,19 +5,10 @@ import time
 import unittest
 
 from camwatch_run import BOTH, Camwatch, required_path, run_to_end, run_until_key
-from checks import CamwatchAssertions, created_stream
+from checks import CamwatchAssertions, created_stream, extended_errors
 
 SMALL_DEPTH = "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
 SMALL_COLOR = "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233\n"
-
-
-def extended_errors(result):
-    """The texts oniGetExtendedError returned, in call order, as bytes."""
-    texts = []
-    for call in result.calls("oniGetExtendedError"):
-        quoted = call.result
-        texts.append(quoted[1:-1].encode("latin-1").decode("unicode_escape").encode("latin-1"))
-    return texts
 
 
 class FailureExitsTest(CamwatchAssertions):

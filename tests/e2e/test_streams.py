@@ -5,8 +5,8 @@ import time
 import unittest
 
 from camwatch_run import Camwatch, run_until_key
-from checks import SENSOR_COLOR, SENSOR_DEPTH, CamwatchAssertions, created_stream
-from test_startup import extended_errors
+from checks import (SENSOR_COLOR, SENSOR_DEPTH, CamwatchAssertions, created_stream,
+                    extended_errors)
 
 DEPTH = "depth width=4 height=4 fps=60 middle=1234 fill=7"
 COLOR = "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233"
