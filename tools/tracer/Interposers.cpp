@@ -225,7 +225,9 @@ OniStatus oniStreamReadFrame(OniStreamHandle stream, OniFrame** pFrame) {
                   traceAddress(stream), traceAddress(frame), frame->frameIndex,
                   static_cast<unsigned long long>(frame->timestamp), status);
     } else {
-        traceLine("oniStreamReadFrame stream=0x%llx frame=0x0 -> %d", traceAddress(stream), status);
+        // Whatever a failed read left behind is shown, never dereferenced.
+        traceLine("oniStreamReadFrame stream=0x%llx frame=0x%llx -> %d", traceAddress(stream),
+                  traceAddress(pFrame != nullptr ? *pFrame : nullptr), status);
     }
     return status;
 }
