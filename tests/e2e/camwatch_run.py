@@ -64,12 +64,8 @@ class Result:
         self.trace = [TraceCall(line) for line in trace]
         self.log = log
 
-    @property
-    def lines(self):
-        return self.output.decode("latin-1").splitlines(keepends=True)
-
     def frame_lines(self):
-        return [m for m in FRAME_LINE.finditer(self.output)]
+        return list(FRAME_LINE.finditer(self.output))
 
     def depth_values(self):
         return [int(m.group(2)) for m in self.frame_lines() if m.group(2) is not None]

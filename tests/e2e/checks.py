@@ -79,6 +79,7 @@ class CamwatchAssertions(unittest.TestCase):
         stop/destroy, device close, held frames back (depth's, color's), shutdown,
         then nothing."""
         self.assertEqual(result.status, 0, result.output[-2000:])
+        self.assertEqual(result.stderr, b"")
         depth_stream = created_stream(result, SENSOR_DEPTH)
         color_stream = created_stream(result, SENSOR_COLOR)
         self.assertEqual(depth_stream is not None, depth, "depth stream created")
