@@ -2,7 +2,8 @@
 
 A run gets its own temporary folder with the scenario file, the driver log and
 the call trace. stdin is a pipe, /dev/null or a pseudo-terminal whose slave is
-camwatch's controlling terminal; stdout is always a pipe, so output bytes are
+camwatch's controlling terminal (or, "pty-not-controlling", just an open
+terminal that is not camwatch's); stdout is always a pipe, so output bytes are
 exactly what camwatch wrote. Waits are on output lines with deadlines, never
 plain sleeps.
 
@@ -13,6 +14,7 @@ VCAM_RUNTIME_NODRIVER, CAMWATCH_TRACER.
 import fcntl
 import os
 import re
+import resource
 import select
 import subprocess
 import tempfile
@@ -136,12 +138,13 @@ class Camwatch:
         return False
 
     def start(self):
-        preexec = None
-        if self.stdin_kind == "pty":
+        preexec = _no_core_files
+        if self.stdin_kind in ("pty", "pty-not-controlling"):
             self.master, self.slave = os.openpty()
             self.attributes_before = termios.tcgetattr(self.slave)
             stdin = self.slave
-            preexec = _take_controlling_terminal
+            if self.stdin_kind == "pty":
+                preexec = _take_controlling_terminal
         elif self.stdin_kind == "devnull":
             stdin = subprocess.DEVNULL
         elif self.stdin_kind == "pipe":
@@ -153,7 +156,7 @@ class Camwatch:
             raise ValueError(self.stdin_kind)
         self.proc = subprocess.Popen(
             [self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            env=self.env, start_new_session=True, preexec_fn=preexec)
+            env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec)
         if self.stdin_kind == "pipe":
             os.close(stdin)
         os.set_blocking(self.proc.stdout.fileno(), False)
@@ -245,9 +248,15 @@ class Camwatch:
                       _lines(self.log_path))
 
 
+def _no_core_files():
+    # SIGQUIT and crashes must not leave core files behind.
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
 def _take_controlling_terminal():
     # Runs in the child after setsid(): stdin, the pty slave, becomes the
     # controlling terminal and this process group its foreground.
+    _no_core_files()
     fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
 

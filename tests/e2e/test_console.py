@@ -40,9 +40,11 @@ class TerminalTest(CamwatchAssertions):
         self.assertFullTeardown(result)
 
     def test_signals_on_terminal_kill_by_same_signal_and_restore_it(self):
-        # ^C goes through the terminal, so it also proves ISIG stayed on.
+        # ^C and ^\ go through the terminal, so they also prove ISIG stayed on.
         for name, deliver in (("SIGINT", lambda cam: cam.press_key(b"\x03")),
-                              ("SIGTERM", lambda cam: cam.send_signal(signal.SIGTERM))):
+                              ("SIGQUIT", lambda cam: cam.press_key(b"\x1c")),
+                              ("SIGTERM", lambda cam: cam.send_signal(signal.SIGTERM)),
+                              ("SIGHUP", lambda cam: cam.send_signal(signal.SIGHUP))):
             with self.subTest(signal=name):
                 with Camwatch(SCENARIO, stdin="pty") as cam:
                     cam.wait_for_frames(2, BOTH)
@@ -51,6 +53,18 @@ class TerminalTest(CamwatchAssertions):
                     result = cam.finish()
                     self.assertTerminalRestored(cam)
                 self.assertEqual(result.status, -getattr(signal, name))
+
+
+    def test_terminal_that_is_not_ours_is_left_alone(self):
+        # Changing a terminal we do not control would stop a background job;
+        # a byte on it still counts as a key.
+        with Camwatch(SCENARIO, stdin="pty-not-controlling") as cam:
+            cam.wait_for_frames(2, BOTH)
+            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
+            cam.press_key(b"x\n")
+            result = cam.finish()
+            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
+        self.assertFullTeardown(result)
 
 
 class NonTerminalInputTest(CamwatchAssertions):
