@@ -35,7 +35,8 @@ def required_path(name):
     value = os.environ.get(name)
     if not value:
         raise unittest.SkipTest(name + " is not set (run through ctest)")
-    return value
+    # Runs start in their own folder, so relative paths would point elsewhere.
+    return os.path.abspath(value)
 
 
 class TraceCall:
