@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "MiddlePixelLine.h"
 
@@ -31,11 +32,26 @@ void FrameCallback::onNewFrame(openni::VideoStream& stream) {
     }
 }
 
+namespace {
+
+// A driver may deliver any format code, also one outside the enum's values, and
+// loading such a code as the enum type is undefined: its bytes go into an int.
+int pixelFormatCode(const openni::VideoFrameRef& frame) {
+    // _getFrame only lacks its const; nothing is changed through it.
+    const OniFrame* raw = const_cast<openni::VideoFrameRef&>(frame)._getFrame();
+    int code = 0;
+    static_assert(sizeof code == sizeof raw->videoMode.pixelFormat);
+    std::memcpy(&code, &raw->videoMode.pixelFormat, sizeof code);
+    return code;
+}
+
+}  // namespace
+
 void reportMiddlePixel(const openni::VideoFrameRef& frame) {
     FrameView view;
     view.width = frame.getWidth();
     view.height = frame.getHeight();
-    view.pixelFormat = frame.getVideoMode().getPixelFormat();
+    view.pixelFormat = pixelFormatCode(frame);
     view.data = frame.getData();
     view.dataSize = frame.getDataSize();
     view.timestamp = frame.getTimestamp();
