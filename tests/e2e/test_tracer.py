@@ -1,11 +1,12 @@
 """Reads that fail, injected by the tracer: no line, no crash, the held frame
 given back and the failed read's pointer never touched. Also that the tracer
-stays silent when not asked to trace."""
+stays silent when not asked to trace, and misses none of camwatch's calls."""
 
 import os
+import subprocess
 import unittest
 
-from camwatch_run import Camwatch, run_until_key
+from camwatch_run import Camwatch, required_path, run_until_key
 from checks import GARBAGE_FRAME, SENSOR_DEPTH, CamwatchAssertions, created_stream, held_frames
 
 DEPTH_ONLY = "device vcam://0\ndepth width=4 height=4 fps=100 middle=1234 fill=7\n"
@@ -50,6 +51,20 @@ class InjectedReadFailureTest(CamwatchAssertions):
                 result = run_until_key(DEPTH_ONLY, frames=3, fail_read=setting)
                 self.assertEqual(
                     [c for c in result.calls("oniStreamReadFrame") if c.result != "0"], [])
+
+
+class TracerCoverageTest(unittest.TestCase):
+    def test_every_library_function_camwatch_imports_is_traced(self):
+        # A call the tracer misses would silently drop out of every order check.
+        def symbols(*arguments):
+            listing = subprocess.run(["nm", "-D", *arguments], check=True,
+                                     stdout=subprocess.PIPE, text=True).stdout
+            return {line.split()[-1] for line in listing.splitlines()
+                    if line.split()[-1].startswith("oni")}
+        imported = symbols("--undefined-only", required_path("CAMWATCH_BIN"))
+        traced = symbols("--defined-only", required_path("CAMWATCH_TRACER"))
+        self.assertTrue(imported)
+        self.assertEqual(imported - traced, set())
 
 
 class SilentTracerTest(CamwatchAssertions):
