@@ -92,13 +92,16 @@ class Camwatch:
     """One camwatch process. Use as a context manager so it never outlives a test."""
 
     def __init__(self, scenario=None, stdin="pipe", runtime=None, key_before_start=False,
-                 fail_read=None, trace=True, extra_env=None):
+                 fail_read=None, trace=True):
         self.binary = required_path("CAMWATCH_BIN")
         self.runtime = runtime or required_path("VCAM_RUNTIME")
         self.tracer = required_path("CAMWATCH_TRACER")
         self.folder = tempfile.TemporaryDirectory(prefix="camwatch-e2e-")
         self.trace_path = os.path.join(self.folder.name, "trace")
         self.log_path = os.path.join(self.folder.name, "vcam.log")
+        # A file, not a pipe: nobody reads stderr during the run, and a full
+        # pipe would stall camwatch.
+        self.stderr_path = os.path.join(self.folder.name, "stderr")
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("VCAM_", "CAMWATCH_TRACE", "LD_"))}
         env["LD_LIBRARY_PATH"] = self.runtime
@@ -113,7 +116,6 @@ class Camwatch:
             env["VCAM_SCENARIO"] = self.scenario_path
         if fail_read is not None:
             env["CAMWATCH_TRACE_FAIL_READ"] = str(fail_read)
-        env.update(extra_env or {})
         self.env = env
         self.stdin_kind = stdin
         self.key_before_start = key_before_start
@@ -155,9 +157,10 @@ class Camwatch:
             stdin = reader
         else:
             raise ValueError(self.stdin_kind)
-        self.proc = subprocess.Popen(
-            [self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec)
+        with open(self.stderr_path, "wb") as stderr:
+            self.proc = subprocess.Popen(
+                [self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=stderr,
+                env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec)
         if self.stdin_kind == "pipe":
             os.close(stdin)
         os.set_blocking(self.proc.stdout.fileno(), False)
@@ -170,7 +173,6 @@ class Camwatch:
     def _close_pipes(self):
         if self.proc is not None:
             self.proc.stdout.close()
-            self.proc.stderr.close()
 
     # --- input ----------------------------------------------------------------
 
@@ -186,7 +188,8 @@ class Camwatch:
     # --- output ---------------------------------------------------------------
 
     def _read_some(self, deadline):
-        """Reads what is there, waiting until the deadline; False at end of output."""
+        """Reads what is there, waiting a little (never past the deadline);
+        False at end of output."""
         fd = self.proc.stdout.fileno()
         remaining = deadline - time.monotonic()
         if remaining <= 0:
@@ -244,7 +247,8 @@ class Camwatch:
         except subprocess.TimeoutExpired:
             self.kill()
             raise AssertionError("camwatch closed its output but did not end")
-        stderr = self.proc.stderr.read()
+        with open(self.stderr_path, "rb") as f:
+            stderr = f.read()
         return Result(self.output, status, stderr, _lines(self.trace_path),
                       _lines(self.log_path))
 

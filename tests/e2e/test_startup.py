@@ -23,6 +23,15 @@ class FailureExitsTest(CamwatchAssertions):
         self.assertEqual([c.name for c in result.trace], ["oniInitialize", "oniGetExtendedError"])
         self.assertEqual(result.log, [])
 
+    def test_driver_refusing_its_scenario_is_an_init_failure(self):
+        with Camwatch("device vcam://0\ndepth width=four\n") as cam:
+            result = cam.finish()
+            scenario = cam.scenario_path
+        self.assertEqual(result.status, 1)
+        self.assertOutputStartsWith(result, b"Initialize failed\n\t")
+        self.assertIn((scenario + ":2").encode(), result.stderr)
+        self.assertEqual([c.name for c in result.trace], ["oniInitialize", "oniGetExtendedError"])
+
     def assertLeavesAfterFailedOpen(self, result):
         self.assertEqual(result.status, 2)
         registered = [c.args["handle"] for c in result.calls("oniRegisterDeviceCallbacks")]
