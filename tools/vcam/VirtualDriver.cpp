@@ -2,22 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace vcam {
 
 namespace {
-
-OniDeviceInfo deviceInfoOf(const DeviceConfig& device) {
-    OniDeviceInfo info{};
-    std::snprintf(info.uri, sizeof(info.uri), "%s", device.uri.c_str());
-    std::snprintf(info.vendor, sizeof(info.vendor), "%s", "camwatch");
-    std::snprintf(info.name, sizeof(info.name), "%s", "virtual camera");
-    info.usbVendorId = 0;
-    info.usbProductId = 0;
-    return info;
-}
 
 // The library changes the working directory to its driver folder while it
 // initialises drivers, so a relative path is taken from the shell's directory.
@@ -41,8 +30,8 @@ bool VirtualDriver::loadSetup() {
     try {
         const char* logPath = std::getenv("VCAM_LOG");
         log_ = logPath != nullptr && *logPath != '\0'
-                   ? std::make_unique<EventLog>(fromCallerDirectory(logPath))
-                   : std::make_unique<EventLog>();
+                   ? std::make_shared<EventLog>(fromCallerDirectory(logPath))
+                   : std::make_shared<EventLog>();
         const char* scenarioPath = std::getenv("VCAM_SCENARIO");
         scenario_ = scenarioPath != nullptr && *scenarioPath != '\0'
                         ? loadScenario(fromCallerDirectory(scenarioPath))
@@ -64,68 +53,18 @@ OniStatus VirtualDriver::initialize(oni::driver::DeviceConnectedCallback connect
     if (!loadSetup()) {
         return ONI_STATUS_ERROR;
     }
-    initialized_ = std::chrono::steady_clock::now();
     log_->write("init");
-    for (const DeviceConfig& device : scenario_.devices) {
-        deviceInfos_.push_back(deviceInfoOf(device));
-        connected_.push_back(!device.connectAtMs.has_value());
-    }
-    for (std::size_t i = 0; i < scenario_.devices.size(); ++i) {
-        if (connected_[i]) {
-            log_->write("device " + scenario_.devices[i].uri);
-            deviceConnected(&deviceInfos_[i]);
-        }
-    }
-    if (!scenario_.events.empty()) {
-        eventThread_ = std::thread(&VirtualDriver::playEvents, this);
-    }
+    events_ = std::make_unique<EventPlayer>(
+        scenario_, log_, LibraryCallbacks{connected, disconnected, stateChanged, cookie});
+    events_->announcePresentDevices();
+    events_->start();
     return ONI_STATUS_OK;
 }
 
-void VirtualDriver::playEvents() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (const TimedEvent& event : scenario_.events) {
-        const auto due = initialized_ + std::chrono::milliseconds(event.atMs);
-        if (wake_.wait_until(lock, due, [this] { return stopping_; })) {
-            return;
-        }
-        const OniDeviceInfo* info = &deviceInfos_[event.device];
-        const std::string& uri = scenario_.devices[event.device].uri;
-        switch (event.kind) {
-            case TimedEvent::Kind::Connect:
-                connected_[event.device] = true;
-                log_->write("connect " + uri);
-                break;
-            case TimedEvent::Kind::Disconnect:
-                connected_[event.device] = false;
-                log_->write("disconnect " + uri);
-                break;
-            case TimedEvent::Kind::State:
-                log_->write("state " + uri + " " + std::to_string(event.stateCode));
-                break;
-        }
-        // The library may call back into the driver from its listeners.
-        lock.unlock();
-        switch (event.kind) {
-            case TimedEvent::Kind::Connect:
-                deviceConnected(info);
-                break;
-            case TimedEvent::Kind::Disconnect:
-                deviceDisconnected(info);
-                break;
-            case TimedEvent::Kind::State:
-                deviceStateChanged(info, event.stateCode);
-                break;
-        }
-        lock.lock();
-    }
-}
-
 oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* /*mode*/) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < scenario_.devices.size(); ++i) {
+    for (std::size_t i = 0; events_ && i < scenario_.devices.size(); ++i) {
         const DeviceConfig& config = scenario_.devices[i];
-        if (config.uri != uri || !connected_[i]) {
+        if (config.uri != uri || !events_->isConnected(i)) {
             continue;
         }
         if (config.openFails) {
@@ -136,6 +75,7 @@ oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* 
         log_->write("open " + config.uri);
         auto device = std::make_unique<VirtualDevice>(config, *log_, getServices());
         oni::driver::DeviceBase* handle = device.get();
+        const std::lock_guard<std::mutex> lock(openDevicesMutex_);
         openDevices_.emplace(handle, std::move(device));
         return handle;
     }
@@ -145,14 +85,21 @@ oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* 
 
 void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
     std::unique_ptr<VirtualDevice> closing;
+    bool lastClosed = false;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::lock_guard<std::mutex> lock(openDevicesMutex_);
         const auto found = openDevices_.find(device);
         if (found == openDevices_.end()) {
-            return;
+            return;  // not ours: deleting it would corrupt the heap
         }
         closing = std::move(found->second);
         openDevices_.erase(found);
+        lastClosed = openDevices_.empty();
+    }
+    if (lastClosed) {
+        // The library deadlocks when a device event arrives while it shuts
+        // down, and closing the last camera is how programs begin to.
+        events_->stop();
     }
     // Stopping its streams joins their threads, so no lock is held meanwhile.
     const std::string uri = closing->uri();
@@ -160,27 +107,17 @@ void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
     log_->write("close " + uri);
 }
 
-void VirtualDriver::stopEventThread() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (eventThread_.joinable()) {
-        eventThread_.join();
-    }
-}
-
 void VirtualDriver::shutdown() {
     if (!log_) {
         return;  // never initialised, or already shut down
     }
-    stopEventThread();
+    events_.reset();
     std::map<oni::driver::DeviceBase*, std::unique_ptr<VirtualDevice>> leftovers;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const std::lock_guard<std::mutex> lock(openDevicesMutex_);
         leftovers.swap(openDevices_);
     }
+    // Devices the library left open still own stream threads.
     for (auto& [handle, device] : leftovers) {
         const std::string uri = device->uri();
         device.reset();

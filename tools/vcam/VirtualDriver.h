@@ -1,18 +1,15 @@
-// The driver the camera library loads: it announces the scenario's cameras,
-// plays its timed events on one thread and opens the cameras on request.
+// The driver the camera library loads: it sets up the scenario's cameras and
+// opens them on request.
 #pragma once
 
 #include <Driver/OniDriverAPI.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "EventLog.h"
+#include "EventPlayer.h"
 #include "Scenario.h"
 #include "VirtualDevice.h"
 
@@ -36,19 +33,11 @@ class VirtualDriver : public oni::driver::DriverBase {
   private:
     // Reads VCAM_LOG and VCAM_SCENARIO; false after saying why on stderr.
     bool loadSetup();
-    void playEvents();
-    void stopEventThread();
 
-    std::unique_ptr<EventLog> log_;
+    std::shared_ptr<EventLog> log_;
     Scenario scenario_;
-    std::vector<OniDeviceInfo> deviceInfos_;  // one per scenario device
-
-    std::chrono::steady_clock::time_point initialized_;
-    std::thread eventThread_;
-    std::mutex mutex_;  // guards connected_, stopping_ and openDevices_
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::vector<bool> connected_;
+    std::unique_ptr<EventPlayer> events_;
+    std::mutex openDevicesMutex_;
     std::map<oni::driver::DeviceBase*, std::unique_ptr<VirtualDevice>> openDevices_;
 };
 
