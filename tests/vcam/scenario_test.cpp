@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace vcam {
 namespace {
@@ -73,9 +75,18 @@ TEST(ScenarioDefaults, NoScenarioFileMeansOneCameraWithDepthAndColor) {
 }
 
 TEST(ScenarioDefaults, BytesPerPixelFollowFormat) {
-    const std::pair<int, int> expected[] = {{100, 2}, {101, 2}, {102, 2}, {103, 2},
-                                            {200, 3}, {201, 2}, {202, 1}, {203, 2},
-                                            {204, 1}, {205, 2}, {7, 2},   {-1, 2}};
+    const std::array<std::pair<int, int>, 12> expected = {{{100, 2},
+                                                           {101, 2},
+                                                           {102, 2},
+                                                           {103, 2},
+                                                           {200, 3},
+                                                           {201, 2},
+                                                           {202, 1},
+                                                           {203, 2},
+                                                           {204, 1},
+                                                           {205, 2},
+                                                           {7, 2},
+                                                           {-1, 2}}};
     for (const auto& [format, bytes] : expected) {
         const Scenario scenario =
             parse("device d\ncolor width=10 height=4 format=" + std::to_string(format));
@@ -176,7 +187,7 @@ TEST(ScenarioEvents, SensorsBelongToTheNearestCameraAndEventsRunInTimeOrder) {
 }
 
 TEST(ScenarioErrors, NameTheFileAndTheLine) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"device a\n\nfoo bar\n", "test.vcam:3: unknown statement 'foo'"},
         {"depth\n", "test.vcam:1: depth sensor before any device"},
         {"device a\ndepth\ndepth\n", "test.vcam:3: device a already has a depth sensor"},

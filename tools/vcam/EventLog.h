@@ -17,7 +17,6 @@ class EventLog {
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
-    bool enabled() const { return fd_ >= 0; }
     // Adds the newline; the line is on disk when this returns.
     void write(const std::string& line);
 

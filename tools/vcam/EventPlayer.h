@@ -32,7 +32,7 @@ class EventPlayer {
     void announcePresentDevices();
     // Plays the timed events, timed from this call.
     void start();
-    bool isConnected(std::size_t device) const;
+    [[nodiscard]] bool isConnected(std::size_t device) const;
     // Prompt even with events pending; see the .cpp for a thread stuck in the
     // library. No event is played after it; calling it again does nothing.
     void stop();

@@ -21,10 +21,10 @@ class FrameImage {
 
     // At least one byte and at least dataSize(), as the library's frame buffer
     // must hold all of it.
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-    int dataSize() const { return dataSize_; }
+    [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    [[nodiscard]] int dataSize() const { return dataSize_; }
     // Byte offset of the middle pixel, unset when it lies outside the data.
-    std::optional<std::size_t> middleOffset() const { return middleOffset_; }
+    [[nodiscard]] std::optional<std::size_t> middleOffset() const { return middleOffset_; }
 
     // Puts the middle value of frame frameNumber (0 for the first) into a copy of bytes().
     void writeMiddle(std::uint8_t* frameData, std::uint64_t frameNumber) const;

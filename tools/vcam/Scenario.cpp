@@ -168,7 +168,8 @@ class Parser {
         throw ScenarioError(fileName_ + ":" + std::to_string(lineNumber_) + ": " + message);
     }
 
-    Options parseOptions(const std::vector<std::string>& words, std::size_t first) const {
+    [[nodiscard]] Options parseOptions(const std::vector<std::string>& words,
+                                       std::size_t first) const {
         Options options;
         for (std::size_t i = first; i < words.size(); ++i) {
             const std::size_t equals = words[i].find('=');
@@ -183,8 +184,8 @@ class Parser {
         return options;
     }
 
-    std::int64_t integer(const std::string& what, const std::string& text, std::int64_t min,
-                         std::int64_t max) const {
+    [[nodiscard]] std::int64_t integer(const std::string& what, const std::string& text,
+                                       std::int64_t min, std::int64_t max) const {
         const std::optional<std::int64_t> value = parseInteger(text);
         if (!value) {
             fail(what + " must be an integer, got '" + text + "'");
@@ -285,7 +286,7 @@ class Parser {
         }
     }
 
-    std::size_t knownDevice(const std::string& uri) const {
+    [[nodiscard]] std::size_t knownDevice(const std::string& uri) const {
         for (std::size_t i = 0; i < scenario_.devices.size(); ++i) {
             if (scenario_.devices[i].uri == uri) {
                 return i;
@@ -375,12 +376,10 @@ const char* sensorKindName(SensorKind kind) {
 }
 
 const SensorConfig* DeviceConfig::findSensor(SensorKind kind) const {
-    for (const SensorConfig& sensor : sensors) {
-        if (sensor.kind == kind) {
-            return &sensor;
-        }
-    }
-    return nullptr;
+    const auto found =
+        std::find_if(sensors.begin(), sensors.end(),
+                     [kind](const SensorConfig& sensor) { return sensor.kind == kind; });
+    return found == sensors.end() ? nullptr : &*found;
 }
 
 SensorConfig defaultSensor(SensorKind kind) {

@@ -30,7 +30,7 @@ struct SensorConfig {
     std::int64_t middle = 1000;
     std::int64_t middleStep = 0;
     std::int64_t fill = 0;
-    std::int64_t dataSize = 1280 * 480;
+    std::int64_t dataSize = std::int64_t{1280} * 480;
     bool createFails = false;
     bool startFails = false;
 };
@@ -41,7 +41,7 @@ struct DeviceConfig {
     std::optional<std::int64_t> connectAtMs;  // unset: present when the library starts
     std::vector<SensorConfig> sensors;
 
-    const SensorConfig* findSensor(SensorKind kind) const;
+    [[nodiscard]] const SensorConfig* findSensor(SensorKind kind) const;
 };
 
 struct TimedEvent {

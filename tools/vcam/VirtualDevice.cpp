@@ -1,6 +1,7 @@
 #include "VirtualDevice.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "OniConversions.h"
 
@@ -9,10 +10,8 @@ namespace vcam {
 VirtualDevice::VirtualDevice(const DeviceConfig& config, EventLog& log,
                              oni::driver::DriverServices& services)
     : config_(config), log_(log), services_(services) {
-    videoModes_.reserve(config.sensors.size());
-    for (const SensorConfig& sensor : config.sensors) {
-        videoModes_.push_back(videoModeOf(sensor));
-    }
+    std::transform(config.sensors.begin(), config.sensors.end(), std::back_inserter(videoModes_),
+                   videoModeOf);
     for (std::size_t i = 0; i < config.sensors.size(); ++i) {
         OniSensorInfo info{};
         info.sensorType = oniSensorTypeOf(config.sensors[i].kind);
@@ -24,7 +23,7 @@ VirtualDevice::VirtualDevice(const DeviceConfig& config, EventLog& log,
 
 VirtualDevice::~VirtualDevice() {
     while (!streams_.empty()) {
-        destroyStream(streams_.back().get());
+        discardStream(streams_.back().get());
     }
 }
 
@@ -52,6 +51,10 @@ oni::driver::StreamBase* VirtualDevice::createStream(OniSensorType sensorType) {
 }
 
 void VirtualDevice::destroyStream(oni::driver::StreamBase* stream) {
+    discardStream(stream);
+}
+
+void VirtualDevice::discardStream(oni::driver::StreamBase* stream) {
     const auto found = std::find_if(
         streams_.begin(), streams_.end(),
         [stream](const std::unique_ptr<VirtualStream>& own) { return own.get() == stream; });
@@ -60,7 +63,6 @@ void VirtualDevice::destroyStream(oni::driver::StreamBase* stream) {
     }
     std::unique_ptr<VirtualStream> owned = std::move(*found);
     streams_.erase(found);
-    owned->stop();
     log_.write("destroy " + config_.uri + " " + owned->sensorName());
 }
 

@@ -20,13 +20,15 @@ class VirtualDevice : public oni::driver::DeviceBase {
     VirtualDevice(const VirtualDevice&) = delete;
     VirtualDevice& operator=(const VirtualDevice&) = delete;
 
-    const std::string& uri() const { return config_.uri; }
+    [[nodiscard]] const std::string& uri() const { return config_.uri; }
 
     OniStatus getSensorInfoList(OniSensorInfo** sensors, int* count) override;
     oni::driver::StreamBase* createStream(OniSensorType sensorType) override;
     void destroyStream(oni::driver::StreamBase* stream) override;
 
   private:
+    void discardStream(oni::driver::StreamBase* stream);
+
     const DeviceConfig& config_;
     EventLog& log_;
     oni::driver::DriverServices& services_;

@@ -23,7 +23,7 @@ std::string fromCallerDirectory(const char* path) {
 VirtualDriver::VirtualDriver(OniDriverServices* services) : DriverBase(services) {}
 
 VirtualDriver::~VirtualDriver() {
-    shutdown();
+    release();
 }
 
 bool VirtualDriver::loadSetup() {
@@ -108,6 +108,10 @@ void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
 }
 
 void VirtualDriver::shutdown() {
+    release();
+}
+
+void VirtualDriver::release() {
     if (!log_) {
         return;  // never initialised, or already shut down
     }

@@ -33,6 +33,7 @@ class VirtualDriver : public oni::driver::DriverBase {
   private:
     // Reads VCAM_LOG and VCAM_SCENARIO; false after saying why on stderr.
     bool loadSetup();
+    void release();
 
     std::shared_ptr<EventLog> log_;
     Scenario scenario_;

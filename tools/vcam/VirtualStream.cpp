@@ -31,7 +31,7 @@ VirtualStream::VirtualStream(std::string uri, const SensorConfig& sensor, EventL
       services_(services) {}
 
 VirtualStream::~VirtualStream() {
-    stop();
+    halt();
 }
 
 std::string VirtualStream::describe() const {
@@ -57,6 +57,10 @@ OniStatus VirtualStream::start() {
 }
 
 void VirtualStream::stop() {
+    halt();
+}
+
+void VirtualStream::halt() {
     if (!running_) {
         return;
     }

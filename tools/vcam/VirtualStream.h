@@ -25,7 +25,7 @@ class VirtualStream : public oni::driver::StreamBase {
     VirtualStream(const VirtualStream&) = delete;
     VirtualStream& operator=(const VirtualStream&) = delete;
 
-    const char* sensorName() const { return sensorKindName(sensor_.kind); }
+    [[nodiscard]] const char* sensorName() const { return sensorKindName(sensor_.kind); }
 
     OniStatus start() override;
     void stop() override;
@@ -39,7 +39,8 @@ class VirtualStream : public oni::driver::StreamBase {
     void run();
     void sendFrame(std::uint64_t number);
     void joinThread();
-    std::string describe() const;
+    [[nodiscard]] std::string describe() const;
+    void halt();
 
     const std::string uri_;
     const SensorConfig sensor_;
