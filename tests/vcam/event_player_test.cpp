@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EventLog.h"
+#include "EventPlayer.h"
+#include "Scenario.h"
+
+namespace vcam {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// Stands in for the library: records what it is told, and can make a device
+// event wait for a lock the way the library's handler does.
+struct FakeLibrary {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> calls;
+    std::mutex* heldDuringStateEvents = nullptr;
+    std::atomic<bool> inStateEvent{false};
+
+    void add(const std::string& call) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        calls.push_back(call);
+        changed.notify_all();
+    }
+
+    bool waitForCalls(std::size_t count, milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return calls.size() >= count; });
+    }
+
+    std::vector<std::string> snapshot() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return calls;
+    }
+
+    LibraryCallbacks callbacks() {
+        return LibraryCallbacks{&FakeLibrary::connected, &FakeLibrary::disconnected,
+                                &FakeLibrary::stateChanged, this};
+    }
+
+    static void connected(const OniDeviceInfo* info, void* self) {
+        static_cast<FakeLibrary*>(self)->add(std::string("connected ") + info->uri);
+    }
+    static void disconnected(const OniDeviceInfo* info, void* self) {
+        static_cast<FakeLibrary*>(self)->add(std::string("disconnected ") + info->uri);
+    }
+    static void stateChanged(const OniDeviceInfo* info, int state, void* self) {
+        auto* library = static_cast<FakeLibrary*>(self);
+        library->inStateEvent = true;
+        if (library->heldDuringStateEvents != nullptr) {
+            const std::lock_guard<std::mutex> wait(*library->heldDuringStateEvents);
+        }
+        library->add(std::string("state ") + info->uri + " " + std::to_string(state));
+    }
+};
+
+Scenario parse(const std::string& text) {
+    std::istringstream in(text);
+    return parseScenario(in, "test.vcam");
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(EventPlayer, AnnouncesCamerasPresentAtStartInFileOrder) {
+    const std::string logPath = testing::TempDir() + "vcam_event_player_announce.log";
+    std::remove(logPath.c_str());
+    FakeLibrary library;
+    EventPlayer player(parse("device vcam://b\nat 5000 connect vcam://later\ndevice vcam://a\n"),
+                       std::make_shared<EventLog>(logPath), library.callbacks());
+    player.announcePresentDevices();
+    EXPECT_EQ(library.snapshot(),
+              (std::vector<std::string>{"connected vcam://b", "connected vcam://a"}));
+    EXPECT_TRUE(player.isConnected(0));
+    EXPECT_FALSE(player.isConnected(1));  // not plugged in yet
+    EXPECT_TRUE(player.isConnected(2));
+    EXPECT_EQ(readFile(logPath), "device vcam://b\ndevice vcam://a\n");
+}
+
+TEST(EventPlayer, PlaysTimedEventsInOrderAtTheirTimes) {
+    const std::string logPath = testing::TempDir() + "vcam_event_player_timed.log";
+    std::remove(logPath.c_str());
+    FakeLibrary library;
+    EventPlayer player(parse("device vcam://0\n"
+                             "at 60 disconnect vcam://0\n"
+                             "at 30 connect vcam://1\n"
+                             "at 30 state vcam://0 -2\n"),
+                       std::make_shared<EventLog>(logPath), library.callbacks());
+    const Clock::time_point started = Clock::now();
+    player.start();
+    ASSERT_TRUE(library.waitForCalls(3, milliseconds(5000)));
+    EXPECT_GE(Clock::now() - started, milliseconds(60));
+    EXPECT_EQ(library.snapshot(),
+              (std::vector<std::string>{"connected vcam://1", "state vcam://0 -2",
+                                        "disconnected vcam://0"}));
+    EXPECT_FALSE(player.isConnected(0));
+    EXPECT_TRUE(player.isConnected(1));
+    player.stop();
+    EXPECT_EQ(readFile(logPath), "connect vcam://1\nstate vcam://0 -2\ndisconnect vcam://0\n");
+}
+
+TEST(EventPlayer, StopIsPromptWithEventsPendingAndEndsThem) {
+    FakeLibrary library;
+    EventPlayer player(parse("device vcam://0\nat 100000 disconnect vcam://0\n"),
+                       std::make_shared<EventLog>(), library.callbacks());
+    player.start();
+    const Clock::time_point stopping = Clock::now();
+    player.stop();
+    EXPECT_LT(Clock::now() - stopping, milliseconds(50));
+    player.stop();  // a second stop, as at shutdown after the last close, is harmless
+    EXPECT_TRUE(library.snapshot().empty());
+    EXPECT_TRUE(player.isConnected(0));
+}
+
+// The library shuts its drivers down while holding the lock its device event
+// handler takes, so stop() must not wait for an event caught in the handler.
+TEST(EventPlayer, StopReturnsWhileAnEventWaitsForTheCallersLock) {
+    // Static: the abandoned thread finishes its callback after this test returns.
+    static std::mutex libraryLock;
+    static FakeLibrary library;
+    library.heldDuringStateEvents = &libraryLock;
+    auto player = std::make_unique<EventPlayer>(parse("device vcam://0\nat 0 state vcam://0 1\n"),
+                                                std::make_shared<EventLog>(), library.callbacks());
+    {
+        const std::lock_guard<std::mutex> held(libraryLock);
+        player->start();
+        while (!library.inStateEvent) {
+            std::this_thread::yield();
+        }
+        const Clock::time_point stopping = Clock::now();
+        player.reset();
+        EXPECT_LT(Clock::now() - stopping, milliseconds(1000));
+    }
+    // Once the lock is free the event completes on its own.
+    EXPECT_TRUE(library.waitForCalls(1, milliseconds(5000)));
+}
+
+}  // namespace
+}  // namespace vcam
