@@ -29,6 +29,38 @@ std::int64_t middleIndex(const FrameView& frame, std::int64_t pixelBytes) {
     return insidePixels && insideData ? index : -1;
 }
 
+int writeOutsideFrame(char* line, std::size_t capacity, const char* stream,
+                      unsigned long long timestamp) {
+    return std::snprintf(line, capacity, "[%08llu] %s middle pixel outside frame\n", timestamp,
+                         stream);
+}
+
+int writeDepth(const FrameView& frame, char* line, std::size_t capacity) {
+    const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
+    const std::int64_t index = middleIndex(frame, kDepthPixelBytes);
+    if (index < 0) {
+        return writeOutsideFrame(line, capacity, "Depth", timestamp);
+    }
+    // Copied out: the frame data need not be aligned for a 16-bit read.
+    std::uint16_t depth = 0;
+    std::memcpy(&depth, static_cast<const unsigned char*>(frame.data) + index * kDepthPixelBytes,
+                sizeof depth);
+    return std::snprintf(line, capacity, "[%08llu] Depth middle index %8d\n", timestamp,
+                         static_cast<int>(depth));
+}
+
+int writeColor(const FrameView& frame, char* line, std::size_t capacity) {
+    const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
+    const std::int64_t index = middleIndex(frame, kRgbPixelBytes);
+    if (index < 0) {
+        return writeOutsideFrame(line, capacity, "Color", timestamp);
+    }
+    const unsigned char* pixel =
+        static_cast<const unsigned char*>(frame.data) + index * kRgbPixelBytes;
+    return std::snprintf(line, capacity, "[%08llu] Color RGB value 0x%02x%02x%02x\n", timestamp,
+                         pixel[0], pixel[1], pixel[2]);
+}
+
 std::size_t lengthWritten(int result, std::size_t capacity) {
     if (result < 0) {
         return 0;
@@ -40,32 +72,11 @@ std::size_t lengthWritten(int result, std::size_t capacity) {
 }  // namespace
 
 std::size_t formatMiddlePixelLine(const FrameView& frame, char* line, std::size_t capacity) {
-    const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
-    const auto* bytes = static_cast<const unsigned char*>(frame.data);
     int written = 0;
     if (frame.pixelFormat == kDepth1mm || frame.pixelFormat == kDepth100um) {
-        const std::int64_t index = middleIndex(frame, kDepthPixelBytes);
-        if (index < 0) {
-            written = std::snprintf(line, capacity, "[%08llu] Depth middle pixel outside frame\n",
-                                    timestamp);
-        } else {
-            // Copied out: the frame data need not be aligned for a 16-bit read.
-            const unsigned char* pixel = bytes + index * kDepthPixelBytes;
-            std::uint16_t depth = 0;
-            std::memcpy(&depth, pixel, sizeof depth);
-            written = std::snprintf(line, capacity, "[%08llu] Depth middle index %8d\n", timestamp,
-                                    static_cast<int>(depth));
-        }
+        written = writeDepth(frame, line, capacity);
     } else if (frame.pixelFormat == kRgb888) {
-        const std::int64_t index = middleIndex(frame, kRgbPixelBytes);
-        if (index < 0) {
-            written = std::snprintf(line, capacity, "[%08llu] Color middle pixel outside frame\n",
-                                    timestamp);
-        } else {
-            const unsigned char* pixel = bytes + index * kRgbPixelBytes;
-            written = std::snprintf(line, capacity, "[%08llu] Color RGB value 0x%02x%02x%02x\n",
-                                    timestamp, pixel[0], pixel[1], pixel[2]);
-        }
+        written = writeColor(frame, line, capacity);
     } else {
         written = std::snprintf(line, capacity, "Unknown format\n");
     }
