@@ -12,7 +12,8 @@ import re
 import sys
 
 ERRORS = re.compile(r"ERROR SUMMARY: (\d+) errors")
-DEFINITE = re.compile(r"definitely lost: ([\d,]+) bytes")
+CRASH = re.compile(r"Process terminating with default action of signal (4|6|7|8|11) ")
+DEFINITE = re.compile(r"definitely lost: ([\d,]+) bytes|are definitely lost")
 
 
 def main(folder):
@@ -27,8 +28,9 @@ def main(folder):
             text = f.read()
         # --quiet leaves the file empty for a clean run that ended normally.
         errors = [int(n) for n in ERRORS.findall(text)]
-        lost = [int(n.replace(",", "")) for n in DEFINITE.findall(text)]
-        if "Process terminating" in text and "signal" not in text:
+        lost = [int(n.replace(",", "") or "1") for n in DEFINITE.findall(text)]
+        # Death by the signals the tests send is expected; a crash is not.
+        if CRASH.search(text):
             bad.append(path)
         elif any(errors) or any(lost) or ("== Invalid" in text) or ("uninitialised" in text):
             bad.append(path)
