@@ -204,8 +204,11 @@ class Bench:
         samples = [s for s in result["rss"] if s[1] > 0 and s[2] is not None]
         if not samples:
             raise RuntimeError("no memory sample taken while frames flowed")
+        # Ten points spread over the run are enough to tell a step from a slope.
+        picked = [samples[round(i * (len(samples) - 1) / 9)] for i in range(10)]
         return {"frames_per_stream": frames, "printed": result["received"],
                 "seconds": result["wall"], "first": samples[0], "last": samples[-1],
+                "middle": samples[len(samples) // 2], "samples": picked,
                 "max_kib": max(s[2] for s in samples)}
 
     def latency(self):

@@ -123,7 +123,9 @@ class Report(unittest.TestCase):
                             "camwatch_own_per_frame": 0.0},
             "callback_ir": {"camwatch": 6000.0, "baseline": 2000.0},
             "memory": {"frames_per_stream": 10, "printed": 20, "seconds": 1.0,
-                       "first": [0.1, 1, 1000], "last": [1.0, 20, 1000], "max_kib": 1000},
+                       "first": [0.1, 1, 1000], "middle": [0.5, 10, 2536],
+                       "last": [1.0, 20, 2536], "max_kib": 2536,
+                       "samples": [[0.1, 1, 1000], [0.5, 10, 2536], [1.0, 20, 2536]]},
             "latency": {"runs": 50, "startup": summary, "key_to_exit": summary},
         }
         with tempfile.TemporaryDirectory() as workdir:
@@ -136,6 +138,8 @@ class Report(unittest.TestCase):
         self.assertIn("worst 1.30x | **missed** |", written)
         self.assertIn("| key-to-exit p99 <= 110 ms | 4.0 ms | met |", written)
         self.assertIn("| depth | 111 | 612 | 1875 |", written)
+        self.assertIn("| flat memory | +0 KiB resident over the second half of the run "
+                      "(+1536 KiB from the first frame line) | met |", written)
         self.assertIn("| color | n/a | n/a | 2514 |", written)
         self.assertIn("| difference (camwatch's own work) | 4000 |", written)
 
