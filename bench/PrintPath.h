@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdio>
 
 #include "MiddlePixelLine.h"
@@ -8,7 +9,7 @@
 // `out` rather than stdout: `out` should be line-buffered like the program's
 // stdout, so that every line costs the same write the program's line does.
 inline void printMiddlePixelLine(const FrameView& frame, std::FILE* out) {
-    char line[kMiddlePixelLineCapacity];
-    formatMiddlePixelLine(frame, line, sizeof line);
-    std::fprintf(out, "%s", line);
+    std::array<char, kMiddlePixelLineCapacity> line{};
+    formatMiddlePixelLine(frame, line.data(), line.size());
+    std::fprintf(out, "%s", line.data());
 }

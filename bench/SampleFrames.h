@@ -20,9 +20,15 @@ class SampleFrames {
         : depthPixels_(static_cast<std::size_t>(kWidth) * kHeight, 1000),
           colorBytes_(static_cast<std::size_t>(kWidth) * kHeight * 3, 0x7f) {}
 
-    FrameView depth() const { return view(kDepthFormat, depthPixels_.data(), depthBytes()); }
-    FrameView color() const { return view(kColorFormat, colorBytes_.data(), colorBytes()); }
-    FrameView unknown() const { return view(kUnknownFormat, depthPixels_.data(), depthBytes()); }
+    [[nodiscard]] FrameView depth() const {
+        return view(kDepthFormat, depthPixels_.data(), depthBytes());
+    }
+    [[nodiscard]] FrameView color() const {
+        return view(kColorFormat, colorBytes_.data(), colorBytes());
+    }
+    [[nodiscard]] FrameView unknown() const {
+        return view(kUnknownFormat, depthPixels_.data(), depthBytes());
+    }
 
   private:
     static FrameView view(int format, const void* data, int dataSize) {
@@ -36,8 +42,10 @@ class SampleFrames {
         frame.timestamp = 123456789;
         return frame;
     }
-    int depthBytes() const { return static_cast<int>(depthPixels_.size() * sizeof(std::uint16_t)); }
-    int colorBytes() const { return static_cast<int>(colorBytes_.size()); }
+    [[nodiscard]] int depthBytes() const {
+        return static_cast<int>(depthPixels_.size() * sizeof(std::uint16_t));
+    }
+    [[nodiscard]] int colorBytes() const { return static_cast<int>(colorBytes_.size()); }
 
     std::vector<std::uint16_t> depthPixels_;
     std::vector<unsigned char> colorBytes_;

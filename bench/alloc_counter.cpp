@@ -8,12 +8,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
+// NOLINTBEGIN(bugprone-reserved-identifier,readability-inconsistent-declaration-parameter-name)
 extern "C" {
 // glibc's own allocator, reached without going back through these wrappers.
 void* __libc_malloc(std::size_t size);
@@ -21,6 +24,7 @@ void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* pointer, std::size_t size);
 void* __libc_memalign(std::size_t alignment, std::size_t size);
 }
+// NOLINTEND(bugprone-reserved-identifier,readability-inconsistent-declaration-parameter-name)
 
 namespace {
 
@@ -50,23 +54,30 @@ __attribute__((destructor)) void writeCounts() {
     const unsigned long long callocs = callocCalls.load();
     const unsigned long long reallocs = reallocCalls.load();
     const unsigned long long aligned = alignedCalls.load();
-    char line[160];
+    std::array<char, 160> line{};
     const int length = std::snprintf(
-        line, sizeof line, "malloc=%llu calloc=%llu realloc=%llu aligned=%llu total=%llu\n",
+        line.data(), line.size(), "malloc=%llu calloc=%llu realloc=%llu aligned=%llu total=%llu\n",
         mallocs, callocs, reallocs, aligned, mallocs + callocs + reallocs + aligned);
-    const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0 || length <= 0) {
+    if (length <= 0 || static_cast<std::size_t>(length) >= line.size()) {
         return;
     }
-    if (write(fd, line, static_cast<std::size_t>(length)) != length) {
-        static const char kFailed[] = "alloc_counter: short write of the counts\n";
-        (void)!write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    if (write(fd, line.data(), static_cast<std::size_t>(length)) != length) {
+        constexpr std::string_view kFailed = "alloc_counter: short write of the counts\n";
+        if (write(STDERR_FILENO, kFailed.data(), kFailed.size()) < 0) {
+            // Nowhere left to tell; the missing line shows in the reader.
+        }
     }
     close(fd);
 }
 
 }  // namespace
 
+// The C library's declarations name their parameters with reserved names.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
 
 void* malloc(std::size_t size) {
@@ -108,3 +119,4 @@ int posix_memalign(void** result, std::size_t alignment, std::size_t size) {
 }
 
 }  // extern "C"
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

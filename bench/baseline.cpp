@@ -26,7 +26,9 @@ class ReadAndRelease : public openni::VideoStream::NewFrameListener {
         }
     }
 
-    unsigned long long framesRead() const { return framesRead_.load(std::memory_order_relaxed); }
+    [[nodiscard]] unsigned long long framesRead() const {
+        return framesRead_.load(std::memory_order_relaxed);
+    }
 
   private:
     std::atomic<unsigned long long> framesRead_{0};
