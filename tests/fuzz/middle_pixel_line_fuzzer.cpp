@@ -3,6 +3,7 @@
 // past it; every line must then be one of the forms camwatch may print, and the
 // printed pixel must be the one at the packed middle index.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +24,9 @@ constexpr int kRgb888 = 200;
 // timestamp (uint64), a flag byte (bit 0: null data), then the data bytes.
 struct FuzzFrame {
     FrameView view;
-    std::unique_ptr<unsigned char[]> storage;
+    // A plain heap block of exactly the claimed size (non-null even when empty),
+    // so that AddressSanitizer flags the first byte read past it.
+    std::unique_ptr<unsigned char[]> storage;  // NOLINT(modernize-avoid-c-arrays)
 };
 
 template <typename T>
@@ -42,7 +45,7 @@ FuzzFrame decode(const std::uint8_t* input, std::size_t size) {
     frame.view.width = take<std::int32_t>(input, size);
     frame.view.height = take<std::int32_t>(input, size);
     frame.view.pixelFormat = take<std::int32_t>(input, size);
-    std::int32_t declared = take<std::int32_t>(input, size);
+    auto declared = take<std::int32_t>(input, size);
     frame.view.timestamp = take<std::uint64_t>(input, size);
     const bool nullData = (take<std::uint8_t>(input, size) & 1U) != 0;
 
@@ -100,9 +103,9 @@ void checkDepth(const FrameView& frame, std::string rest, const std::string& lin
     }
     const auto* bytes = static_cast<const unsigned char*>(frame.data);
     const unsigned value = bytes[offset] | (bytes[offset + 1] << 8U);
-    char field[16];
-    std::snprintf(field, sizeof field, "%8u\n", value);
-    if (!consume(rest, "Depth middle index ") || rest != field) {
+    std::array<char, 16> field{};
+    std::snprintf(field.data(), field.size(), "%8u\n", value);
+    if (!consume(rest, "Depth middle index ") || rest != field.data()) {
         fail("depth value", line);
     }
 }
@@ -116,10 +119,10 @@ void checkColor(const FrameView& frame, std::string rest, const std::string& lin
         return;
     }
     const auto* bytes = static_cast<const unsigned char*>(frame.data);
-    char field[16];
-    std::snprintf(field, sizeof field, "%02x%02x%02x\n", bytes[offset], bytes[offset + 1],
+    std::array<char, 16> field{};
+    std::snprintf(field.data(), field.size(), "%02x%02x%02x\n", bytes[offset], bytes[offset + 1],
                   bytes[offset + 2]);
-    if (!consume(rest, "Color RGB value 0x") || rest != field) {
+    if (!consume(rest, "Color RGB value 0x") || rest != field.data()) {
         fail("color value", line);
     }
 }
@@ -133,11 +136,11 @@ void checkLine(const FrameView& frame, const std::string& line) {
         }
         return;
     }
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%08llu] ",
+    std::array<char, 32> stamp{};
+    std::snprintf(stamp.data(), stamp.size(), "[%08llu] ",
                   static_cast<unsigned long long>(frame.timestamp));
     std::string rest = line;
-    if (!consume(rest, stamp)) {
+    if (!consume(rest, stamp.data())) {
         fail("timestamp", line);
     }
     if (depth) {
@@ -153,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const FuzzFrame frame = decode(input, size);
     // Exactly the promised room, filled with non-zero bytes: a write past it or a
     // missing terminator is caught by AddressSanitizer in the strlen below.
-    const std::unique_ptr<char[]> line(new char[kMiddlePixelLineCapacity]);
+    const std::unique_ptr<char[]> line(  // NOLINT(modernize-avoid-c-arrays)
+        new char[kMiddlePixelLineCapacity]);
     std::memset(line.get(), 'x', kMiddlePixelLineCapacity);
     const std::size_t length =
         formatMiddlePixelLine(frame.view, line.get(), kMiddlePixelLineCapacity);
