@@ -30,7 +30,7 @@ EVENT_SPACING_MS = 3
 # and recycled, and the C library's per-thread arenas and the library's frame
 # pools settle within seconds (measured: 0 kB over 15 s at 4000 frames/s). The
 # library does keep a record of every camera ever connected until it shuts
-# down (measured about 1.1 kB each, allocated under its device-connected
+# down (measured about 1.4 kB each, allocated under its device-connected
 # handler), so each camera connected after warm-up may add 2 kB; beyond that
 # and a fixed 1 MB of slack for allocator noise, the run leaks.
 SLACK_RSS_GROWTH_KB = 1024
