@@ -9,7 +9,7 @@
 // is destroyed, with any pending key discarded, and also when the process is
 // ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE. Create at most one.
 class KeyboardMode {
-  public:
+public:
     KeyboardMode();
     ~KeyboardMode();
     KeyboardMode(const KeyboardMode&) = delete;

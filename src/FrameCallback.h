@@ -5,7 +5,7 @@
 // Prints one line per new frame of the stream it listens to, and keeps the
 // latest frame it read until the next one replaces it or it is destroyed.
 class FrameCallback : public openni::VideoStream::NewFrameListener {
-  public:
+public:
     FrameCallback() = default;
     FrameCallback(const FrameCallback&) = delete;
     FrameCallback& operator=(const FrameCallback&) = delete;
@@ -13,7 +13,7 @@ class FrameCallback : public openni::VideoStream::NewFrameListener {
 
     void onNewFrame(openni::VideoStream& stream) override;
 
-  private:
+private:
     openni::VideoFrameRef heldFrame_;
 };
 

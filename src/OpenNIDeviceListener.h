@@ -7,7 +7,7 @@
 class OpenNIDeviceListener : public openni::OpenNI::DeviceConnectedListener,
                              public openni::OpenNI::DeviceDisconnectedListener,
                              public openni::OpenNI::DeviceStateChangedListener {
-  public:
+public:
     void onDeviceConnected(const openni::DeviceInfo* info) override;
     void onDeviceDisconnected(const openni::DeviceInfo* info) override;
     void onDeviceStateChanged(const openni::DeviceInfo* info, openni::DeviceState state) override;

@@ -18,7 +18,7 @@ long millisecondsSince(Clock::time_point start) {
 
 // Puts a pipe in place of standard input for one test, and puts stdin back.
 class PipedStdin : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_EQ(pipe(ends_), 0);
         savedStdin_ = dup(STDIN_FILENO);
@@ -39,7 +39,7 @@ class PipedStdin : public ::testing::Test {
         }
     }
 
-  private:
+private:
     int ends_[2] = {-1, -1};
     int savedStdin_ = -1;
 };

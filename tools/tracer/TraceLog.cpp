@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kMaxLineBytes = 2048;
 
 class TraceFile {
-  public:
+public:
     TraceFile() {
         const char* path = std::getenv("CAMWATCH_TRACE");
         if (path != nullptr && *path != '\0') {
@@ -52,7 +52,7 @@ class TraceFile {
         }
     }
 
-  private:
+private:
     int fd_ = -1;
     std::mutex mutex_;
 };

@@ -8,7 +8,7 @@
 namespace vcam {
 
 class EventLog {
-  public:
+public:
     // A log that drops everything.
     EventLog() = default;
     // Appends to path; throws std::runtime_error when it cannot be opened.
@@ -20,7 +20,7 @@ class EventLog {
     // Adds the newline; the line is on disk when this returns.
     void write(const std::string& line);
 
-  private:
+private:
     int fd_ = -1;
     std::mutex mutex_;
 };

@@ -21,7 +21,7 @@ struct LibraryCallbacks {
 };
 
 class EventPlayer {
-  public:
+public:
     EventPlayer(const Scenario& scenario, std::shared_ptr<EventLog> log,
                 LibraryCallbacks callbacks);
     ~EventPlayer();
@@ -37,7 +37,7 @@ class EventPlayer {
     // library. No event is played after it; calling it again does nothing.
     void stop();
 
-  private:
+private:
     struct Shared;
     static void play(const std::shared_ptr<Shared>& shared);
 

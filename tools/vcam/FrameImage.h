@@ -16,7 +16,7 @@ namespace vcam {
 void encodePixel(std::uint8_t* out, int bytesPerPixel, std::uint64_t value);
 
 class FrameImage {
-  public:
+public:
     explicit FrameImage(const SensorConfig& sensor);
 
     // At least one byte and at least dataSize(), as the library's frame buffer
@@ -29,7 +29,7 @@ class FrameImage {
     // Puts the middle value of frame frameNumber (0 for the first) into a copy of bytes().
     void writeMiddle(std::uint8_t* frameData, std::uint64_t frameNumber) const;
 
-  private:
+private:
     std::vector<std::uint8_t> bytes_;
     int dataSize_;
     int bytesPerPixel_;

@@ -130,7 +130,7 @@ std::vector<std::string> splitWords(const std::string& line) {
 }
 
 class Parser {
-  public:
+public:
     explicit Parser(std::string fileName) : fileName_(std::move(fileName)) {}
 
     void parseLine(const std::string& text, int number) {
@@ -161,7 +161,7 @@ class Parser {
         return std::move(scenario_);
     }
 
-  private:
+private:
     using Options = std::map<std::string, std::string>;
 
     [[noreturn]] void fail(const std::string& message) const {

@@ -59,7 +59,7 @@ struct Scenario {
 
 // The message names the file and, where there is one, the line.
 class ScenarioError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

@@ -13,7 +13,7 @@
 namespace vcam {
 
 class VirtualDevice : public oni::driver::DeviceBase {
-  public:
+public:
     VirtualDevice(const DeviceConfig& config, EventLog& log, oni::driver::DriverServices& services);
     // Destroys the streams the library left behind.
     ~VirtualDevice() override;
@@ -26,7 +26,7 @@ class VirtualDevice : public oni::driver::DeviceBase {
     oni::driver::StreamBase* createStream(OniSensorType sensorType) override;
     void destroyStream(oni::driver::StreamBase* stream) override;
 
-  private:
+private:
     void discardStream(oni::driver::StreamBase* stream);
 
     const DeviceConfig& config_;

@@ -16,7 +16,7 @@
 namespace vcam {
 
 class VirtualDriver : public oni::driver::DriverBase {
-  public:
+public:
     explicit VirtualDriver(OniDriverServices* services);
     ~VirtualDriver() override;
     VirtualDriver(const VirtualDriver&) = delete;
@@ -30,7 +30,7 @@ class VirtualDriver : public oni::driver::DriverBase {
     void deviceClose(oni::driver::DeviceBase* device) override;
     void shutdown() override;
 
-  private:
+private:
     // Reads VCAM_LOG and VCAM_SCENARIO; false after saying why on stderr.
     bool loadSetup();
     void release();

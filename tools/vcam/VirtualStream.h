@@ -18,7 +18,7 @@
 namespace vcam {
 
 class VirtualStream : public oni::driver::StreamBase {
-  public:
+public:
     VirtualStream(std::string uri, const SensorConfig& sensor, EventLog& log,
                   oni::driver::DriverServices& services);
     ~VirtualStream() override;
@@ -35,7 +35,7 @@ class VirtualStream : public oni::driver::StreamBase {
     OniStatus setProperty(int propertyId, const void* data, int dataSize) override;
     OniBool isPropertySupported(int propertyId) override;
 
-  private:
+private:
     void run();
     void sendFrame(std::uint64_t number);
     void joinThread();
