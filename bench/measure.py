@@ -156,6 +156,7 @@ class Run:
         self.lines = LineCounter(out_path)
         self.rss_samples = []  # (seconds since start, frame lines, RSS KiB)
         self.delivered_at = None
+        self.killed = False  # by finish(), for not exiting in time
 
     def wait_delivered(self, min_seconds, timeout, done=None, sample_rss=False):
         last_cpu = cpu_nanoseconds(self.proc.pid)
@@ -203,6 +204,7 @@ class Run:
                 break
             if time.monotonic() > deadline:
                 self.proc.kill()
+                self.killed = True
                 pid, status, usage = os.wait4(self.proc.pid, 0)
                 break
             time.sleep(0.01)

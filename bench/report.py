@@ -121,15 +121,18 @@ def write(results, output_dir):
         "the CPU of a run without frames (start, teardown, key poll: "
         f"camwatch {cpu['fixed_cpu']['camwatch'] * 1000:.1f} ms, baseline "
         f"{cpu['fixed_cpu']['baseline'] * 1000:.1f} ms), divided by the frames sent. "
-        "Median of the runs at each rate.\n")
+        "Median of the runs at each rate (the target is judged on it); the ratio of each "
+        "program's least run is given too, as other work on the machine only adds CPU.\n")
     add("| fps per stream | frames sent | camwatch µs/frame | baseline µs/frame | ratio | "
-        "difference µs/frame | camwatch lines | baseline frames read | rate reached (fps) |")
-    add("| --- | --- | --- | --- | --- | --- | --- | --- | --- |")
+        "difference µs/frame | ratio of the least runs | camwatch lines | "
+        "baseline frames read | rate reached (fps) |")
+    add("| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |")
     for row in rows:
         c, b = row["camwatch"], row["baseline"]
         add(f"| {rate_name(row['fps'])} | {c['sent']} | {c['us_per_frame']:.2f} | "
             f"{b['us_per_frame']:.2f} | {row['ratio']:.2f} | "
-            f"{c['us_per_frame'] - b['us_per_frame']:+.2f} | {c['received_min']} | "
+            f"{c['us_per_frame'] - b['us_per_frame']:+.2f} | "
+            f"{row.get('least_ratio', row['ratio']):.2f} | {c['received_min']} | "
             f"{b['received_min']} | {c['achieved_fps']:.0f} |")
     add(f"\n![CPU per frame against frame rate]({PLOT_NAME})\n")
 

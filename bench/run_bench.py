@@ -50,7 +50,19 @@ class Bench:
         return env
 
     def run(self, program, fps, frames, prefix=(), sample_rss=False, **extra_env):
-        """One run until the frames are through; returns a dict of what was seen."""
+        """One run until the frames are through; returns a dict of what was seen.
+        On this shared machine a run is now and then killed from outside; such a
+        run is done once more, with the files it appended to emptied."""
+        try:
+            return self.run_once(program, fps, frames, prefix, sample_rss, **extra_env)
+        except KilledFromOutside as killed:
+            print(f"  {killed}; running it again", flush=True)
+            for key in ("VCAM_LOG", "ALLOC_COUNTER_OUT"):
+                if key in extra_env and os.path.exists(extra_env[key]):
+                    os.remove(extra_env[key])
+            return self.run_once(program, fps, frames, prefix, sample_rss, **extra_env)
+
+    def run_once(self, program, fps, frames, prefix, sample_rss, **extra_env):
         is_camwatch = program == self.camwatch
         out_path = self.path(os.path.basename(program) + ".out")
         log_path = extra_env.get("VCAM_LOG")
@@ -68,6 +80,8 @@ class Bench:
         run.wait_delivered(min_seconds, timeout=min_seconds * 4 + 30, done=done,
                            sample_rss=sample_rss)
         code, cpu, wall = run.finish(timeout=120 if prefix else 30)
+        if code < 0 and not run.killed:
+            raise KilledFromOutside(f"{program} ended by signal {-code}")
         if code != 0:
             raise RuntimeError(f"{program} exited with {code}; output in {out_path}")
         received = run.lines.lines if is_camwatch else baseline_counts(out_path)
@@ -148,12 +162,17 @@ class Bench:
                 net = [(r["cpu"] - fixed[program]) / r["sent"] for r in results]
                 row[name] = {
                     "us_per_frame": measure.median(net) * 1e6,
+                    # Other work on the machine only ever adds CPU: the least run
+                    # is the one it disturbed least.
+                    "least_us_per_frame": min(net) * 1e6,
                     "received_min": received,
                     "sent": 2 * frames,
                     "achieved_fps": measure.median(
                         [frames / r["wall"] for r in results]),
                 }
             row["ratio"] = row["camwatch"]["us_per_frame"] / row["baseline"]["us_per_frame"]
+            row["least_ratio"] = (row["camwatch"]["least_us_per_frame"]
+                                  / row["baseline"]["least_us_per_frame"])
             rows.append(row)
             print(f"  {fps or 'max'} fps: camwatch {row['camwatch']['us_per_frame']:.1f} us, "
                   f"baseline {row['baseline']['us_per_frame']:.1f} us, "
@@ -246,6 +265,10 @@ class Bench:
                 received.append(run["received"])
             result[name] = (totals[1] - totals[0]) / max(1, received[1] - received[0])
         return result
+
+
+class KilledFromOutside(RuntimeError):
+    pass
 
 
 def frame_records(log_path):

@@ -134,7 +134,7 @@ class Report(unittest.TestCase):
                 written = text.read()
             with open(os.path.join(workdir, report.PLOT_NAME), "rb") as png:
                 self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
-        self.assertIn("| 30 | 60 | 13.00 | 10.00 | 1.30 | +3.00 |", written)
+        self.assertIn("| 30 | 60 | 13.00 | 10.00 | 1.30 | +3.00 | 1.30 |", written)
         self.assertIn("worst 1.30x | **missed** |", written)
         self.assertIn("| key-to-exit p99 <= 110 ms | 4.0 ms | met |", written)
         self.assertIn("| depth | 111 | 612 | 1875 |", written)
