@@ -189,6 +189,13 @@ class Run:
             self.rss_samples.append((self.delivered_at - self.start, self.lines.update(),
                                      rss_kib(self.proc.pid)))
 
+    def save_stacks(self, path):
+        """Every thread's stack, for telling where a process that will not end waits."""
+        with open(path, "w") as stacks:
+            subprocess.run(["gdb", "-p", str(self.proc.pid), "-batch", "-ex",
+                            "thread apply all bt 12"], stdout=stacks, stderr=subprocess.STDOUT,
+                           stdin=subprocess.DEVNULL, timeout=60, check=False)
+
     def finish(self, timeout=30):
         """Presses a key; returns (exit code, CPU seconds user+system, seconds from
         the start to the end of the frames)."""
@@ -203,6 +210,7 @@ class Run:
             if pid:
                 break
             if time.monotonic() > deadline:
+                self.save_stacks(self.out_path + ".hang.txt")
                 self.proc.kill()
                 self.killed = True
                 pid, status, usage = os.wait4(self.proc.pid, 0)

@@ -113,6 +113,12 @@ def write(results, output_dir):
         "are the stable figure.")
     add("")
 
+    if results.get("failures"):
+        add("## Runs done again\n")
+        for failure in results["failures"]:
+            add(f"- {failure}")
+        add("")
+
     add("## CPU per frame against the baseline\n")
     add("Each program runs on the virtual camera (640x480 depth and color, the same frame "
         "count for both) with stdout to a file and stdin on a pipe; once the frames are "

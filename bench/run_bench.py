@@ -8,6 +8,7 @@ import argparse
 import json
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -34,6 +35,7 @@ class Bench:
         self.runtime = os.path.join(self.build, "runtime")
         self.counter = os.path.join(self.build, "bench", "liballoc_counter.so")
         self.serial = 0
+        self.failures = []  # runs done again, and why
 
     def path(self, name):
         self.serial += 1
@@ -51,12 +53,14 @@ class Bench:
 
     def run(self, program, fps, frames, prefix=(), sample_rss=False, **extra_env):
         """One run until the frames are through; returns a dict of what was seen.
-        On this shared machine a run is now and then killed from outside; such a
-        run is done once more, with the files it appended to emptied."""
+        A run killed from outside (the machine is shared), or one that did not
+        end after its key and was killed here, is recorded and done once more,
+        with the files it appended to emptied."""
         try:
             return self.run_once(program, fps, frames, prefix, sample_rss, **extra_env)
-        except KilledFromOutside as killed:
-            print(f"  {killed}; running it again", flush=True)
+        except RunFailed as failed:
+            print(f"  {failed}; running it again", flush=True)
+            self.failures.append(str(failed))
             for key in ("VCAM_LOG", "ALLOC_COUNTER_OUT"):
                 if key in extra_env and os.path.exists(extra_env[key]):
                     os.remove(extra_env[key])
@@ -80,8 +84,12 @@ class Bench:
         run.wait_delivered(min_seconds, timeout=min_seconds * 4 + 30, done=done,
                            sample_rss=sample_rss)
         code, cpu, wall = run.finish(timeout=120 if prefix else 30)
-        if code < 0 and not run.killed:
-            raise KilledFromOutside(f"{program} ended by signal {-code}")
+        if run.killed:
+            raise RunFailed(f"{os.path.basename(program)} at {fps or 'max'} fps did not exit "
+                            f"within {30 if not prefix else 120} s of its key "
+                            f"(stacks: {out_path}.hang.txt)")
+        if code < 0:
+            raise RunFailed(f"{os.path.basename(program)} ended by signal {-code}")
         if code != 0:
             raise RuntimeError(f"{program} exited with {code}; output in {out_path}")
         received = run.lines.lines if is_camwatch else baseline_counts(out_path)
@@ -267,7 +275,7 @@ class Bench:
         return result
 
 
-class KilledFromOutside(RuntimeError):
+class RunFailed(RuntimeError):
     pass
 
 
@@ -332,6 +340,13 @@ def main():
             print(f"{title} ...", flush=True)
             results[key] = getattr(bench, key)()
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
+        results["failures"] = bench.failures
+        for failure in bench.failures:
+            hang = failure.rsplit("stacks: ", 1)
+            if len(hang) == 2:
+                # Kept beside the results: the temporary folder goes away.
+                stacks = hang[1].rstrip(")")
+                shutil.copy(stacks, os.path.join(args.output, "hang-" + os.path.basename(stacks)))
     with open(os.path.join(args.output, "results.json"), "w") as raw:
         json.dump(results, raw, indent=1)
     report.write(results, args.output)
