@@ -8,7 +8,7 @@
 // Camera-sized frames held in memory, so that the per-frame path can be timed
 // without a camera or a driver.
 class SampleFrames {
-  public:
+public:
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;
     static constexpr int kDepthFormat = 100;
@@ -30,7 +30,7 @@ class SampleFrames {
         return view(kUnknownFormat, depthPixels_.data(), depthBytes());
     }
 
-  private:
+private:
     static FrameView view(int format, const void* data, int dataSize) {
         FrameView frame;
         frame.width = kWidth;

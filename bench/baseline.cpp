@@ -17,7 +17,7 @@ namespace {
 constexpr int kKeyPollMilliseconds = 100;
 
 class ReadAndRelease : public openni::VideoStream::NewFrameListener {
-  public:
+public:
     void onNewFrame(openni::VideoStream& stream) override {
         OniFrame* frame = nullptr;
         if (oniStreamReadFrame(stream._getHandle(), &frame) == ONI_STATUS_OK && frame != nullptr) {
@@ -30,7 +30,7 @@ class ReadAndRelease : public openni::VideoStream::NewFrameListener {
         return framesRead_.load(std::memory_order_relaxed);
     }
 
-  private:
+private:
     std::atomic<unsigned long long> framesRead_{0};
 };
 
