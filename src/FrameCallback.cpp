@@ -55,7 +55,8 @@ void reportMiddlePixel(const openni::VideoFrameRef& frame) {
     view.data = frame.getData();
     view.dataSize = frame.getDataSize();
     view.timestamp = frame.getTimestamp();
-    std::array<char, kMiddlePixelLineCapacity> line{};
+    // Not cleared first: the formatter always writes a terminated line.
+    std::array<char, kMiddlePixelLineCapacity> line;
     formatMiddlePixelLine(view, line.data(), line.size());
     std::printf("%s", line.data());
 }
