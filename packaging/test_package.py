@@ -14,7 +14,18 @@ import sys
 import tempfile
 import time
 
-EXPECTED_FILES = {"./usr/bin/camwatch", "./usr/share/man/man1/camwatch.1.gz"}
+EXPECTED_FILES = {
+    "./usr/bin/camwatch",
+    "./usr/bin/camwatch-vcam",
+    "./usr/lib/x86_64-linux-gnu/camwatch/vcam/libOpenNI2.so.0",
+    "./usr/lib/x86_64-linux-gnu/camwatch/vcam/OpenNI2/Drivers/libvcam.so.0",
+    "./usr/share/camwatch/demo.vcam",
+    "./usr/share/doc/camwatch/README.md.gz",
+    "./usr/share/doc/camwatch/changelog.gz",
+    "./usr/share/doc/camwatch/copyright",
+    "./usr/share/man/man1/camwatch-vcam.1.gz",
+    "./usr/share/man/man1/camwatch.1.gz",
+}
 FRAME = re.compile(rb"\[\d{8,}\] (Depth middle index +\d+|Color RGB value 0x[0-9a-f]{6})\n")
 
 
@@ -30,7 +41,8 @@ def check_metadata(deb):
         fail("Depends lacks libopenni2-0: " + depends)
     listing = subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True,
                              text=True).stdout
-    files = {line.split()[-1] for line in listing.splitlines() if not line.startswith("d")}
+    files = {line.split(" -> ")[0].split()[-1] for line in listing.splitlines()
+             if not line.startswith("d")}
     if files != EXPECTED_FILES:
         fail("package holds %r, expected %r" % (sorted(files), sorted(EXPECTED_FILES)))
     print("package: depends on " + depends.strip())
