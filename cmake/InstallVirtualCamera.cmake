@@ -22,6 +22,9 @@ install(FILES ${openni2_soname_link} DESTINATION ${CAMWATCH_VCAM_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/vcam/scenarios/demo.vcam
         DESTINATION ${CMAKE_INSTALL_DATADIR}/camwatch)
 
+# Executable in the build tree too, where the tests run it.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/camwatch-vcam.in
-               ${CMAKE_CURRENT_BINARY_DIR}/camwatch-vcam @ONLY)
+               ${CMAKE_CURRENT_BINARY_DIR}/camwatch-vcam @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                                GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/camwatch-vcam DESTINATION ${CMAKE_INSTALL_BINDIR})
