@@ -4,8 +4,8 @@ A run gets its own temporary folder with the scenario file, the driver log and
 the call trace. stdin is a pipe, /dev/null or a pseudo-terminal whose slave is
 camwatch's controlling terminal (or, "pty-not-controlling", just an open
 terminal that is not camwatch's); stdout is a pipe, so output bytes are
-exactly what camwatch wrote, unless a path to write to is given. Waits are on output lines with deadlines, never
-plain sleeps.
+exactly what camwatch wrote, unless a path to write to is given. Waits are on
+output lines with deadlines, never plain sleeps.
 
 Paths come from the environment ctest sets: CAMWATCH_BIN, VCAM_RUNTIME,
 VCAM_RUNTIME_NODRIVER, CAMWATCH_TRACER.
