@@ -148,12 +148,14 @@ bool isFault(int signalNumber) {
 // start; a signal that was sent is sent again, and arrives as the handler
 // returns. Only async-signal-safe calls.
 void restoreAndEnd(int signalNumber, siginfo_t* info, void* /*context*/) {
+    const int savedErrno = errno;  // for a handler found at start that returns
     lockTerminal();
     restoreLocked();
     sigaction(signalNumber, &previousActions[signalNumber], nullptr);
     if (!isFault(signalNumber) || info == nullptr || info->si_code <= 0) {
         raise(signalNumber);
     }
+    errno = savedErrno;
 }
 
 void installStopHandler(int signalNumber);
