@@ -175,6 +175,7 @@ void restoreAndStop(int signalNumber, siginfo_t* /*info*/, void* /*context*/) {
     sigemptyset(&byDefault.sa_mask);
     sigaction(signalNumber, &byDefault, nullptr);
     raise(signalNumber);
+    // cppcheck-suppress unreachableCode ; raise() returns: the signal is blocked here
     sigset_t only;
     sigemptyset(&only);
     sigaddset(&only, signalNumber);

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -91,8 +93,8 @@ TEST_F(PipedStdin, PauseLastsItsTimeWithoutInput) {
 class TerminalSession {
 public:
     TerminalSession() {
-        if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0 || pipe(toChild_) != 0 ||
-            pipe(toParent_) != 0) {
+        if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0 ||
+            pipe(toChild_.data()) != 0 || pipe(toParent_.data()) != 0) {
             ADD_FAILURE() << "no pseudo-terminal or pipe";
         }
         tcgetattr(master_, &before_);
@@ -125,9 +127,9 @@ public:
 
     // Each side waits for the other at a step; a lost partner ends the wait.
     void tellChild() const { notify(toChild_[1]); }
-    bool childSaysSo() const { return awaitSignal(toParent_[0]); }
+    [[nodiscard]] bool childSaysSo() const { return awaitSignal(toParent_[0]); }
     void tellParent() const { notify(toParent_[1]); }
-    bool parentSaysSo() const { return awaitSignal(toChild_[0]); }
+    [[nodiscard]] bool parentSaysSo() const { return awaitSignal(toChild_[0]); }
 
     [[nodiscard]] termios now() const {
         termios mode{};
@@ -149,8 +151,8 @@ private:
 
     int master_ = -1;
     int slave_ = -1;
-    int toChild_[2] = {-1, -1};
-    int toParent_[2] = {-1, -1};
+    std::array<int, 2> toChild_ = {-1, -1};
+    std::array<int, 2> toParent_ = {-1, -1};
     termios before_{};
 };
 
@@ -166,9 +168,11 @@ TEST(KeyboardModeOnTerminal, ForegroundGetsSingleKeysAndTheModeBackAfterwards) {
             bool keySeen = false;
             {
                 const KeyboardMode mode;
-                session.tellParent();    // the mode is set
-                session.parentSaysSo();  // a key was typed
-                keySeen = keyPressed();
+                session.tellParent();          // the mode is set
+                if (session.parentSaysSo()) {  // a key was typed
+                    pauseMilliseconds(10000);  // ends when it arrives
+                    keySeen = keyPressed();
+                }
             }
             session.tellParent();             // the mode is back
             return keySeen && !keyPressed();  // the key went with the old mode
@@ -203,8 +207,9 @@ TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
             {
                 const KeyboardMode mode;
                 session.tellParent();
-                session.parentSaysSo();  // the foreground job has input waiting
-                keySeen = keyPressed();
+                // Once the foreground job's input has arrived.
+                pollfd input{STDIN_FILENO, POLLIN, 0};
+                keySeen = !session.parentSaysSo() || poll(&input, 1, 10000) != 1 || keyPressed();
             }
             kill(foreground, SIGKILL);
             waitpid(foreground, nullptr, 0);
@@ -228,8 +233,7 @@ TEST(KeyboardModeWithoutTerminal, LeavesNonTerminalStdinAlone) {
         [&] {
             const KeyboardMode mode;
             session.tellParent();
-            session.parentSaysSo();
-            return !keyPressed();
+            return session.parentSaysSo() && !keyPressed();
         },
         [&] {
             EXPECT_TRUE(session.childSaysSo());
