@@ -8,6 +8,7 @@ TeardownBound::~TeardownBound() = default;
 
 #else
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -38,6 +39,11 @@ TeardownBound::TeardownBound(int exitStatus) {
     action.sa_handler = endTeardown;
     sigfillset(&action.sa_mask);  // SIGTTOU included: the mode is written from here
     sigaction(SIGALRM, &action, &previousAlarmAction);
+    // A mask inherited from whoever started us must not hold the alarm back.
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
     alarm(kTeardownBoundSeconds);
 }
 

@@ -11,6 +11,7 @@ import os
 import re
 import shlex
 import signal
+import subprocess
 import termios
 import time
 
@@ -40,7 +41,7 @@ class ShellSession:
         argv = SHELLS[shell]
         self.child = pexpect.spawn(argv[0], argv[1:], env=env, cwd=self.folder,
                                    timeout=DEFAULT_TIMEOUT, dimensions=(24, 250),
-                                   preexec_fn=_default_sigpipe)
+                                   preexec_fn=_default_signals)
         test.addCleanup(self.close)
         self.child.expect_exact(PROMPT)
         self.markers = 0
@@ -79,7 +80,23 @@ class ShellSession:
         return found[0]
 
     def expect_prompt(self):
-        self.child.expect_exact(PROMPT)
+        try:
+            self.child.expect_exact(PROMPT)
+        except pexpect.TIMEOUT:
+            raise AssertionError("no prompt: the foreground job hangs\n" + self.stacks()) from None
+
+    def stacks(self):
+        """Every thread's stack of the foreground job, for a hang's report."""
+        group = self.foreground_group()
+        if group == self.child.pid:
+            return "(the shell is in the foreground)"
+        try:
+            traced = subprocess.run(["gdb", "-p", str(group), "-batch", "-ex",
+                                     "thread apply all bt"], stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, timeout=60)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            return "(no stacks: %s)" % error
+        return traced.stdout.decode(errors="replace")
 
     def send(self, data):
         os.write(self.child.child_fd, data)
@@ -128,9 +145,13 @@ class ShellSession:
                       _lines(self.setup.log_path))
 
 
-def _default_sigpipe():
-    # Python ignores SIGPIPE and the shell would hand that on to camwatch.
-    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+def _default_signals():
+    # As in a user's terminal. Python ignores SIGPIPE, and a test run started in
+    # the background of a script ignores SIGINT and SIGQUIT; the shell would hand
+    # that on to camwatch, which keeps ignored signals ignored.
+    for number in (signal.SIGPIPE, signal.SIGINT, signal.SIGQUIT, signal.SIGHUP,
+                   signal.SIGTERM, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU):
+        signal.signal(number, signal.SIG_DFL)
 
 
 def wait_until(condition, what, timeout=DEFAULT_TIMEOUT):
