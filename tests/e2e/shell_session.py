@@ -117,9 +117,19 @@ class ShellSession:
     def wait_single_key_mode(self):
         """camwatch is the foreground job and has set its mode (bash's line
         editor sets the same flags while it reads a line)."""
-        wait_until(lambda: self.foreground_group() != self.child.pid
-                   and self.terminal_flags() & (termios.ECHO | termios.ICANON) == 0,
-                   "single-key mode on the terminal")
+        try:
+            wait_until(lambda: self.foreground_group() != self.child.pid
+                       and self.terminal_flags() & (termios.ECHO | termios.ICANON) == 0,
+                       "single-key mode on the terminal")
+        except AssertionError as error:
+            try:
+                self.child.expect(pexpect.TIMEOUT, timeout=0.5)
+            except pexpect.EOF:
+                pass
+            raise AssertionError("%s; foreground %d (shell %d), lflag %#x, terminal shows %r\n%s"
+                                 % (error, self.foreground_group(), self.child.pid,
+                                    self.terminal_flags(), self.child.before[-300:],
+                                    self.stacks())) from None
 
     def frames(self):
         try:
