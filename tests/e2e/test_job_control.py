@@ -16,6 +16,7 @@ import sys
 import time
 import unittest
 
+from camwatch_run import Camwatch
 from checks import CamwatchAssertions
 from shell_session import ShellSession
 from test_teardown_bound import BOUND_SECONDS, BURST_FAILED_OPEN
@@ -164,6 +165,13 @@ class JobControlTest(CamwatchAssertions):
                     self.assertNotEqual(status, 0)
                 else:
                     self.assertEqual(status, 128 + getattr(signal, name))
+
+    def test_6_uri_that_crashes_the_library_is_refused_by_the_virtual_camera(self):
+        with Camwatch("device vcam://caf\u00e9\n", stdin="devnull") as cam:
+            result = cam.finish()
+        self.assertEqual(result.status, 1)
+        self.assertTrue(result.output.startswith(b"Initialize failed\n"))
+        self.assertIn(b"byte of 0x80 or above", result.output)
 
     def test_7_closed_standard_descriptors(self):
         shell = ShellSession(self, "bash", FAST)
