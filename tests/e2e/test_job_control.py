@@ -35,7 +35,7 @@ def runs(name, quick):
 
 def report(text):
     # Kept by the hardening log: lines that begin with two blanks.
-    print("  " + text, file=sys.stderr)
+    print("\n  " + text, file=sys.stderr)
 
 
 class JobControlTest(CamwatchAssertions):

@@ -68,15 +68,15 @@ class TeardownBoundTest(CamwatchAssertions):
         longest = 0.0
         in_time = 0
         for _ in range(count):
+            started = time.monotonic()
             with Camwatch(BURST_FAILED_OPEN, stdin="devnull") as cam:
-                started = time.monotonic()
                 result = cam.finish(timeout=BOUND_SECONDS + 5)
                 seconds = time.monotonic() - started
             longest = max(longest, seconds)
             self.assertEqual(result.status, 2)
             self.assertEqual(result.stderr, b"", "the library did not shut down")
             in_time += seconds < BOUND_SECONDS + 1
-        print("  failed open under an event burst: %d runs, %d shut down in time, longest %.2f s"
+        print("\n  failed open under an event burst: %d runs, %d shut down in time, longest %.2f s"
               % (count, in_time, longest), file=sys.stderr)
         self.assertEqual(in_time, count)
 
