@@ -28,7 +28,7 @@ long millisecondsSince(Clock::time_point start) {
 class PipedStdin : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(pipe(ends_), 0);
+        ASSERT_EQ(pipe(ends_.data()), 0);
         savedStdin_ = dup(STDIN_FILENO);
         ASSERT_GE(savedStdin_, 0);
         ASSERT_EQ(dup2(ends_[0], STDIN_FILENO), STDIN_FILENO);
@@ -48,7 +48,7 @@ protected:
     }
 
 private:
-    int ends_[2] = {-1, -1};
+    std::array<int, 2> ends_ = {-1, -1};
     int savedStdin_ = -1;
 };
 
