@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "MiddlePixelLine.h"
+#include "OutputFailure.h"
 
 FrameCallback::~FrameCallback() {
     heldFrame_.release();
@@ -58,5 +59,5 @@ void reportMiddlePixel(const openni::VideoFrameRef& frame) {
     // Not cleared first: the formatter always writes a terminated line.
     std::array<char, kMiddlePixelLineCapacity> line;
     formatMiddlePixelLine(view, line.data(), line.size());
-    std::printf("%s", line.data());
+    noteReportWrite(std::printf("%s", line.data()));
 }

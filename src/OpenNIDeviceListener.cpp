@@ -2,16 +2,18 @@
 
 #include <cstdio>
 
+#include "OutputFailure.h"
+
 void OpenNIDeviceListener::onDeviceConnected(const openni::DeviceInfo* info) {
-    std::printf("Device \"%s\" connected\n", info->getUri());
+    noteReportWrite(std::printf("Device \"%s\" connected\n", info->getUri()));
 }
 
 void OpenNIDeviceListener::onDeviceDisconnected(const openni::DeviceInfo* info) {
-    std::printf("Device \"%s\" disconnected\n", info->getUri());
+    noteReportWrite(std::printf("Device \"%s\" disconnected\n", info->getUri()));
 }
 
 void OpenNIDeviceListener::onDeviceStateChanged(const openni::DeviceInfo* info,
                                                 openni::DeviceState state) {
-    std::printf("Device \"%s\" error state changed to %d\n", info->getUri(),
-                static_cast<int>(state));
+    noteReportWrite(std::printf("Device \"%s\" error state changed to %d\n", info->getUri(),
+                                static_cast<int>(state)));
 }

@@ -4,14 +4,19 @@
 #include <OpenNI.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "Console.h"
 #include "FrameCallback.h"
 #include "OpenNIDeviceListener.h"
+#include "OutputFailure.h"
+#include "StandardDescriptors.h"
+#include "TeardownBound.h"
 
 namespace {
 
 constexpr int kKeyPollMilliseconds = 100;
+constexpr int kOutputFailureStatus = 3;
 
 void subscribe(OpenNIDeviceListener& listener) {
     openni::OpenNI::addDeviceConnectedListener(&listener);
@@ -29,10 +34,12 @@ void createAndStart(openni::Device& device, openni::SensorType sensor, openni::V
                     const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
-        std::printf("Couldn't create %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
+        noteReportWrite(std::printf("Couldn't create %s stream\n%s\n", name,
+                                    openni::OpenNI::getExtendedError()));
     }
     if (stream.start() != openni::STATUS_OK) {
-        std::printf("Couldn't start the %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
+        noteReportWrite(std::printf("Couldn't start the %s stream\n%s\n", name,
+                                    openni::OpenNI::getExtendedError()));
     }
 }
 
@@ -43,16 +50,29 @@ void stopAndDestroy(openni::VideoStream& stream) {
     }
 }
 
+// A failure status stays what it is; a lost line is still told.
+int endWithOutputChecked(int status) {
+    if (outputFailure() != 0) {
+        reportOutputFailure(outputFailure());
+    }
+    return status;
+}
+
 }  // namespace
 
 int main() {
+    if (const int error = prepareStandardDescriptors(); error != 0) {
+        reportOutputFailure(error);
+        return kOutputFailureStatus;
+    }
     // Lines reach a pipe as they are printed and survive an ending by signal.
+    // Each line is then one write, whose failure its printf returns.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const KeyboardMode keyboardMode;
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
-        std::printf("Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
-        return 1;
+        noteReportWrite(std::printf("Initialize failed\n%s\n", openni::OpenNI::getExtendedError()));
+        return endWithOutputChecked(1);
     }
 
     OpenNIDeviceListener deviceEvents;
@@ -61,10 +81,10 @@ int main() {
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
     if (devices.getSize() < 1) {
-        std::printf(" No Device Connected!\n");
+        noteReportWrite(std::printf(" No Device Connected!\n"));
     }
     for (int i = 0; i < devices.getSize(); ++i) {
-        std::printf("Device \"%s\" already connected\n", devices[i].getUri());
+        noteReportWrite(std::printf("Device \"%s\" already connected\n", devices[i].getUri()));
     }
 
     // With an empty list there is no first URI; asking for any device lets the
@@ -72,11 +92,15 @@ int main() {
     const char* uri = devices.getSize() > 0 ? devices[0].getUri() : openni::ANY_DEVICE;
     openni::Device device;
     if (device.open(uri) != openni::STATUS_OK) {
-        std::printf("Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
-        // No library thread may call the listener once main has returned.
-        unsubscribe(deviceEvents);
-        openni::OpenNI::shutdown();
-        return 2;
+        noteReportWrite(
+            std::printf("Couldn't open device\n%s\n", openni::OpenNI::getExtendedError()));
+        {
+            const TeardownBound bound(2);
+            // No library thread may call the listener once main has returned.
+            unsubscribe(deviceEvents);
+            openni::OpenNI::shutdown();
+        }
+        return endWithOutputChecked(2);
     }
 
     openni::VideoStream depth;
@@ -84,6 +108,8 @@ int main() {
     openni::VideoStream color;
     createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
+    int status = 0;
+    std::optional<TeardownBound> bound;
     {
         // The reporters live in this block so that their last frames go back
         // after the streams and the device are gone but before the library shuts
@@ -97,9 +123,15 @@ int main() {
             color.addNewFrameListener(&colorReporter);
         }
 
-        while (!keyPressed()) {
+        // A report that cannot be written ends the run as a key does.
+        while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
         }
+        if (outputFailure() != 0) {
+            reportOutputFailure(outputFailure());
+            status = kOutputFailureStatus;
+        }
+        bound.emplace(status);
 
         if (depth.isValid()) {
             depth.removeNewFrameListener(&depthReporter);
@@ -114,5 +146,5 @@ int main() {
     }
 
     openni::OpenNI::shutdown();
-    return 0;
+    return status;
 }

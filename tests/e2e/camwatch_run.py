@@ -3,9 +3,9 @@
 A run gets its own temporary folder with the scenario file, the driver log and
 the call trace. stdin is a pipe, /dev/null or a pseudo-terminal whose slave is
 camwatch's controlling terminal (or, "pty-not-controlling", just an open
-terminal that is not camwatch's); stdout is always a pipe, so output bytes are
-exactly what camwatch wrote. Waits are on output lines with deadlines, never
-plain sleeps.
+terminal that is not camwatch's); stdout is a pipe, so output bytes are
+exactly what camwatch wrote, unless a path to write to is given. Waits are on
+output lines with deadlines, never plain sleeps.
 
 Paths come from the environment ctest sets: CAMWATCH_BIN, VCAM_RUNTIME,
 VCAM_RUNTIME_NODRIVER, CAMWATCH_TRACER.
@@ -92,7 +92,7 @@ class Camwatch:
     """One camwatch process. Use as a context manager so it never outlives a test."""
 
     def __init__(self, scenario=None, stdin="pipe", runtime=None, key_before_start=False,
-                 fail_read=None, trace=True):
+                 fail_read=None, trace=True, stdout=None, ignore_sigpipe=False):
         self.binary = required_path("CAMWATCH_BIN")
         self.runtime = runtime or required_path("VCAM_RUNTIME")
         self.tracer = required_path("CAMWATCH_TRACER")
@@ -118,6 +118,8 @@ class Camwatch:
             env["CAMWATCH_TRACE_FAIL_READ"] = str(fail_read)
         self.env = env
         self.stdin_kind = stdin
+        self.stdout_path = stdout
+        self.ignore_sigpipe = ignore_sigpipe
         self.key_before_start = key_before_start
         self.master = self.slave = self.key_writer = None
         self.proc = None
@@ -157,13 +159,17 @@ class Camwatch:
             stdin = reader
         else:
             raise ValueError(self.stdin_kind)
-        with open(self.stderr_path, "wb") as stderr:
+        with open(self.stderr_path, "wb") as stderr, \
+                open(self.stdout_path or os.devnull, "wb") as stdout_file:
+            stdout = stdout_file if self.stdout_path else subprocess.PIPE
             self.proc = subprocess.Popen(
-                [self.binary], stdin=stdin, stdout=subprocess.PIPE, stderr=stderr,
-                env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec)
+                [self.binary], stdin=stdin, stdout=stdout, stderr=stderr,
+                env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec,
+                restore_signals=not self.ignore_sigpipe)  # Python ignores SIGPIPE
         if self.stdin_kind == "pipe":
             os.close(stdin)
-        os.set_blocking(self.proc.stdout.fileno(), False)
+        if self.proc.stdout is not None:
+            os.set_blocking(self.proc.stdout.fileno(), False)
 
     def kill(self):
         if self.proc is not None and self.proc.poll() is None:
@@ -171,8 +177,12 @@ class Camwatch:
             self.proc.wait()
 
     def _close_pipes(self):
-        if self.proc is not None:
+        if self.proc is not None and self.proc.stdout is not None:
             self.proc.stdout.close()
+
+    def close_output(self):
+        """The reader goes away: camwatch's next write finds no one to read it."""
+        self._close_pipes()
 
     # --- input ----------------------------------------------------------------
 
@@ -190,10 +200,17 @@ class Camwatch:
     def _read_some(self, deadline):
         """Reads what is there, waiting a little (never past the deadline);
         False at end of output."""
-        fd = self.proc.stdout.fileno()
         remaining = deadline - time.monotonic()
         if remaining <= 0:
             return True
+        if self.proc.stdout is None or self.proc.stdout.closed:
+            # Output goes to a file or nowhere: only the end of the process ends it.
+            try:
+                self.proc.wait(min(remaining, 0.05))
+            except subprocess.TimeoutExpired:
+                return True
+            return False
+        fd = self.proc.stdout.fileno()
         # Short waits, so that conditions on the trace or the log get rechecked.
         ready, _, _ = select.select([fd], [], [], min(remaining, 0.05))
         if not ready:

@@ -73,13 +73,13 @@ class CamwatchAssertions(unittest.TestCase):
                 references[frame] -= 1
         self.assertTrue(shutdown_seen, "no oniShutdown in the trace")
 
-    def assertFullTeardown(self, result, depth=True, color=True):
-        """The order camwatch must leave in after a key: frame listeners off
-        (depth, color), device callbacks off, depth stop/destroy, color
-        stop/destroy, device close, held frames back (depth's, color's), shutdown,
-        then nothing."""
-        self.assertEqual(result.status, 0, result.output[-2000:])
-        self.assertEqual(result.stderr, b"")
+    def assertFullTeardown(self, result, depth=True, color=True, status=0, stderr=b""):
+        """The order camwatch must leave in after a key (or a failed write:
+        `status`, `stderr`): frame listeners off (depth, color), device callbacks
+        off, depth stop/destroy, color stop/destroy, device close, held frames
+        back (depth's, color's), shutdown, then nothing."""
+        self.assertEqual(result.status, status, result.output[-2000:])
+        self.assertEqual(result.stderr, stderr)
         depth_stream = created_stream(result, SENSOR_DEPTH)
         color_stream = created_stream(result, SENSOR_COLOR)
         self.assertEqual(depth_stream is not None, depth, "depth stream created")

@@ -2,9 +2,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -20,7 +28,7 @@ long millisecondsSince(Clock::time_point start) {
 class PipedStdin : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(pipe(ends_), 0);
+        ASSERT_EQ(pipe(ends_.data()), 0);
         savedStdin_ = dup(STDIN_FILENO);
         ASSERT_GE(savedStdin_, 0);
         ASSERT_EQ(dup2(ends_[0], STDIN_FILENO), STDIN_FILENO);
@@ -40,7 +48,7 @@ protected:
     }
 
 private:
-    int ends_[2] = {-1, -1};
+    std::array<int, 2> ends_ = {-1, -1};
     int savedStdin_ = -1;
 };
 
@@ -60,14 +68,16 @@ TEST_F(PipedStdin, EndOfInputIsNotAKeyAndDoesNotShortenThePause) {
 }
 
 TEST_F(PipedStdin, PauseEndsEarlyWhenAKeyArrives) {
+    // The pause is long and the bound half of it, so that no load on the
+    // machine can delay the typist enough to look like a pause run out.
     std::thread typist([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         writeKey();
     });
     const auto start = Clock::now();
-    pauseMilliseconds(2000);
+    pauseMilliseconds(20000);
     typist.join();
-    EXPECT_LT(millisecondsSince(start), 1000);
+    EXPECT_LT(millisecondsSince(start), 10000);
     EXPECT_TRUE(keyPressed());
 }
 
@@ -77,18 +87,161 @@ TEST_F(PipedStdin, PauseLastsItsTimeWithoutInput) {
     EXPECT_GE(millisecondsSince(start), 95);
 }
 
-TEST(KeyboardModeWithoutTerminal, LeavesNonTerminalStdinAlone) {
-    const int savedStdin = dup(STDIN_FILENO);
-    const int devNull = open("/dev/null", O_RDONLY);
-    ASSERT_GE(devNull, 0);
-    dup2(devNull, STDIN_FILENO);
-    close(devNull);
-    {
-        const KeyboardMode mode;
-        EXPECT_FALSE(keyPressed());
+// A child process in a session of its own whose controlling terminal is a new
+// pseudo-terminal; the parent keeps the master side and steps the child
+// through its checks, one byte over a pipe per step.
+class TerminalSession {
+public:
+    TerminalSession() {
+        if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0 ||
+            pipe(toChild_.data()) != 0 || pipe(toParent_.data()) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal or pipe";
+        }
+        tcgetattr(master_, &before_);
     }
-    dup2(savedStdin, STDIN_FILENO);
-    close(savedStdin);
+    ~TerminalSession() {
+        for (const int fd :
+             {master_, slave_, toChild_[0], toChild_[1], toParent_[0], toParent_[1]}) {
+            close(fd);
+        }
+    }
+    TerminalSession(const TerminalSession&) = delete;
+    TerminalSession& operator=(const TerminalSession&) = delete;
+
+    // Runs `body` in the child with standard input on the terminal (or on
+    // /dev/null) and returns the child's exit status; `parent` runs meanwhile.
+    template <typename Child, typename Parent>
+    int run(bool stdinOnTerminal, Child body, Parent parent) {
+        const pid_t child = fork();
+        if (child == 0) {
+            setsid();
+            ioctl(slave_, TIOCSCTTY, 0);
+            dup2(stdinOnTerminal ? slave_ : open("/dev/null", O_RDONLY), STDIN_FILENO);
+            _exit(body() ? 0 : 1);
+        }
+        parent();
+        int status = -1;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Each side waits for the other at a step; a lost partner ends the wait.
+    void tellChild() const { notify(toChild_[1]); }
+    [[nodiscard]] bool childSaysSo() const { return awaitSignal(toParent_[0]); }
+    void tellParent() const { notify(toParent_[1]); }
+    [[nodiscard]] bool parentSaysSo() const { return awaitSignal(toChild_[0]); }
+
+    [[nodiscard]] termios now() const {
+        termios mode{};
+        tcgetattr(master_, &mode);
+        return mode;
+    }
+    [[nodiscard]] bool unchanged() const {
+        const termios mode = now();
+        return mode.c_lflag == before_.c_lflag && mode.c_cc[VMIN] == before_.c_cc[VMIN];
+    }
+    void type(const char* keys) const { EXPECT_GT(write(master_, keys, strlen(keys)), 0); }
+
+private:
+    static void notify(int fd) { EXPECT_EQ(write(fd, "s", 1), 1); }
+    static bool awaitSignal(int fd) {
+        char byte = 0;
+        return read(fd, &byte, 1) == 1;
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::array<int, 2> toChild_ = {-1, -1};
+    std::array<int, 2> toParent_ = {-1, -1};
+    termios before_{};
+};
+
+bool singleKey(const termios& mode) {
+    return (mode.c_lflag & (ICANON | ECHO)) == 0 && (mode.c_lflag & ISIG) != 0;
+}
+
+TEST(KeyboardModeOnTerminal, ForegroundGetsSingleKeysAndTheModeBackAfterwards) {
+    TerminalSession session;
+    const int status = session.run(
+        true,
+        [&] {
+            bool keySeen = false;
+            {
+                const KeyboardMode mode;
+                session.tellParent();          // the mode is set
+                if (session.parentSaysSo()) {  // a key was typed
+                    pauseMilliseconds(10000);  // ends when it arrives
+                    keySeen = keyPressed();
+                }
+            }
+            session.tellParent();             // the mode is back
+            return keySeen && !keyPressed();  // the key went with the old mode
+        },
+        [&] {
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(singleKey(session.now()));
+            session.type("q");
+            session.tellChild();
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(session.unchanged());
+        });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
+    TerminalSession session;
+    const int status = session.run(
+        true,
+        [&] {
+            // Another process group takes the foreground; this one is a
+            // background job from now on.
+            const pid_t foreground = fork();
+            if (foreground == 0) {
+                setpgid(0, 0);
+                pause();
+                _exit(0);
+            }
+            setpgid(foreground, foreground);
+            tcsetpgrp(STDIN_FILENO, foreground);
+            bool keySeen = true;
+            {
+                const KeyboardMode mode;
+                session.tellParent();
+                // Once the foreground job's input has arrived.
+                pollfd input{STDIN_FILENO, POLLIN, 0};
+                keySeen = !session.parentSaysSo() || poll(&input, 1, 10000) != 1 || keyPressed();
+            }
+            kill(foreground, SIGKILL);
+            waitpid(foreground, nullptr, 0);
+            return !keySeen;
+        },
+        [&] {
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(session.unchanged());
+            session.type("ls\n");
+            session.tellChild();
+        });
+    EXPECT_EQ(status, 0);  // no key seen, and no stop by SIGTTOU on the way out
+    EXPECT_TRUE(session.unchanged());
+}
+
+TEST(KeyboardModeWithoutTerminal, LeavesNonTerminalStdinAlone) {
+    // The controlling terminal is there, but standard input is /dev/null.
+    TerminalSession session;
+    const int status = session.run(
+        false,
+        [&] {
+            const KeyboardMode mode;
+            session.tellParent();
+            return session.parentSaysSo() && !keyPressed();
+        },
+        [&] {
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(session.unchanged());
+            session.type("x");
+            session.tellChild();
+        });
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -230,6 +230,21 @@ TEST(ScenarioErrors, UriMustFitTheLibrarysDeviceInfo) {
               "test.vcam:1: device URI longer than 255 characters");
 }
 
+TEST(ScenarioErrors, UriBytesMustBeOnesTheLibraryHandles) {
+    EXPECT_EQ(errorOf("device vcam://~\x7f"), "");
+    const std::string refused =
+        "test.vcam:1: device URI with a byte of 0x80 or above, which the library cannot handle";
+    EXPECT_EQ(errorOf("device vcam://caf\xc3\xa9"), refused);
+    EXPECT_EQ(errorOf("device a\nat 5 connect \x80"), "test.vcam:2:" + refused.substr(12));
+}
+
+TEST(ScenarioShutdown, HangsOnlyWhenAsked) {
+    EXPECT_FALSE(parse("device a").shutdownHangs);
+    EXPECT_TRUE(parse("device a\nshutdown hang").shutdownHangs);
+    EXPECT_EQ(errorOf("shutdown now"), "test.vcam:1: expected 'shutdown hang'");
+    EXPECT_EQ(errorOf("shutdown hang twice"), "test.vcam:1: expected 'shutdown hang'");
+}
+
 TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
     EXPECT_EQ(parse("device a\ndepth middle=-9223372036854775808").devices[0].sensors[0].middle,
               INT64_MIN);

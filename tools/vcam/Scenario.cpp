@@ -150,6 +150,8 @@ public:
             parseSensor(words, SensorKind::Color);
         } else if (verb == "ir") {
             parseSensor(words, SensorKind::Ir);
+        } else if (verb == "shutdown") {
+            parseShutdown(words);
         } else {
             fail("unknown statement '" + verb + "'");
         }
@@ -227,6 +229,13 @@ private:
         }
     }
 
+    void parseShutdown(const std::vector<std::string>& words) {
+        if (words.size() != 2 || words[1] != "hang") {
+            fail("expected 'shutdown hang'");
+        }
+        scenario_.shutdownHangs = true;
+    }
+
     void parseDevice(const std::vector<std::string>& words, std::size_t uriIndex,
                      std::optional<std::int64_t> connectAtMs) {
         if (words.size() <= uriIndex) {
@@ -256,6 +265,12 @@ private:
         }
         if (uri.size() > kMaxUriLength) {
             fail("device URI longer than " + std::to_string(kMaxUriLength) + " characters");
+        }
+        // The camera library crashes on a URI holding such a byte.
+        for (const char byte : uri) {
+            if (static_cast<unsigned char>(byte) >= 0x80) {
+                fail("device URI with a byte of 0x80 or above, which the library cannot handle");
+            }
         }
     }
 

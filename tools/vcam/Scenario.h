@@ -55,6 +55,7 @@ struct TimedEvent {
 struct Scenario {
     std::vector<DeviceConfig> devices;  // in file order
     std::vector<TimedEvent> events;     // by time; file order among equal times
+    bool shutdownHangs = false;         // the driver's shutdown never returns
 };
 
 // The message names the file and, where there is one, the line.

@@ -1,5 +1,7 @@
 #include "VirtualDriver.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -70,6 +72,7 @@ oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* 
         if (config.openFails) {
             log_->write("open-fail " + config.uri);
             getServices().errorLoggerAppend("vcam: the scenario makes opening %s fail", uri);
+            stopEventsIfNoneOpen();
             return nullptr;
         }
         log_->write("open " + config.uri);
@@ -80,7 +83,23 @@ oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* 
         return handle;
     }
     getServices().errorLoggerAppend("vcam: no connected device %s", uri);
+    stopEventsIfNoneOpen();
     return nullptr;
+}
+
+// The library deadlocks when a device event arrives while it shuts down (its
+// event handler and its shutdown take two locks in opposite orders). A program
+// begins to shut down after closing its last camera, or after failing to open
+// one with none open, so no event is played after either.
+void VirtualDriver::stopEventsIfNoneOpen() {
+    bool noneOpen = false;
+    {
+        const std::lock_guard<std::mutex> lock(openDevicesMutex_);
+        noneOpen = openDevices_.empty();
+    }
+    if (noneOpen && events_) {
+        events_->stop();
+    }
 }
 
 void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
@@ -97,9 +116,7 @@ void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
         lastClosed = openDevices_.empty();
     }
     if (lastClosed) {
-        // The library deadlocks when a device event arrives while it shuts
-        // down, and closing the last camera is how programs begin to.
-        events_->stop();
+        events_->stop();  // see stopEventsIfNoneOpen
     }
     // Stopping its streams joins their threads, so no lock is held meanwhile.
     const std::string uri = closing->uri();
@@ -108,6 +125,14 @@ void VirtualDriver::deviceClose(oni::driver::DeviceBase* device) {
 }
 
 void VirtualDriver::shutdown() {
+    if (scenario_.shutdownHangs) {
+        log_->write("shutdown-hang");
+        // On purpose, so that a program's bound on the library's teardown can
+        // be seen at work. Only the end of the process ends this.
+        for (;;) {
+            pause();
+        }
+    }
     release();
 }
 

@@ -34,6 +34,7 @@ private:
     // Reads VCAM_LOG and VCAM_SCENARIO; false after saying why on stderr.
     bool loadSetup();
     void release();
+    void stopEventsIfNoneOpen();
 
     std::shared_ptr<EventLog> log_;
     Scenario scenario_;

@@ -1,0 +1,55 @@
+#include "TeardownBound.h"
+
+#ifdef _WIN32
+
+// Without alarms the teardown runs unbounded on Windows.
+TeardownBound::TeardownBound(int /*exitStatus*/) {}
+TeardownBound::~TeardownBound() = default;
+
+#else
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string_view>
+
+#include "Console.h"
+
+namespace {
+
+volatile std::sig_atomic_t statusAtTimeout = 0;
+struct sigaction previousAlarmAction {};
+
+constexpr std::string_view kMessage = "camwatch: the camera library did not shut down\n";
+
+// Only async-signal-safe calls.
+void endTeardown(int /*signalNumber*/) {
+    restoreKeyboardModeForExit();
+    const ssize_t written = write(STDERR_FILENO, kMessage.data(), kMessage.size());
+    static_cast<void>(written);  // nothing is left to tell about a failure
+    _exit(statusAtTimeout);
+}
+
+}  // namespace
+
+TeardownBound::TeardownBound(int exitStatus) {
+    statusAtTimeout = exitStatus;
+    struct sigaction action {};
+    action.sa_handler = endTeardown;
+    sigfillset(&action.sa_mask);  // SIGTTOU included: the mode is written from here
+    sigaction(SIGALRM, &action, &previousAlarmAction);
+    // A mask inherited from whoever started us must not hold the alarm back.
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+    alarm(kTeardownBoundSeconds);
+}
+
+TeardownBound::~TeardownBound() {
+    alarm(0);
+    sigaction(SIGALRM, &previousAlarmAction, nullptr);
+}
+
+#endif

@@ -1,0 +1,247 @@
+"""camwatch as a citizen of an interactive shell with job control, in a real
+pseudo-terminal: each case checks `stty -g` before and after, the exit status
+and what reached the shell. bash repairs the terminal of a job killed by a
+signal, dash does not, so the signal cases run under dash where only camwatch
+can have put the terminal back.
+
+Racy cases repeat; the counts come from the environment so that a quick run
+stays quick and the hardening checks run the full counts:
+  CAMWATCH_RUNS_DOUBLE_INTERRUPT, CAMWATCH_RUNS_STOP_CONTINUE.
+"""
+
+import os
+import random
+import signal
+import sys
+import time
+import unittest
+
+from camwatch_run import Camwatch
+from checks import CamwatchAssertions
+from shell_session import ShellSession
+from test_teardown_bound import BOUND_SECONDS, BURST_FAILED_OPEN
+
+SCENARIO = ("device vcam://0\n"
+            "depth width=4 height=4 fps=100 middle=1234 fill=7\n"
+            "color width=4 height=4 fps=100 middle=0x0aff00 fill=0x112233\n")
+
+# fps=0: frames as fast as possible; a run that ends by itself does so at once.
+FAST = "device vcam://0\ndepth width=4 height=4 fps=0\n"
+
+
+def runs(name, quick):
+    return int(os.environ.get("CAMWATCH_RUNS_" + name, quick))
+
+
+def report(text):
+    # Kept by the hardening log: lines that begin with two blanks.
+    print("\n  " + text, file=sys.stderr)
+
+
+class JobControlTest(CamwatchAssertions):
+    def assertEndsByKey(self, shell, before):
+        """Single-key mode is on: one key without Enter ends the run with the
+        full teardown, and the key does not reach the shell."""
+        shell.wait_single_key_mode()
+        shell.send(b"q")
+        shell.expect_prompt()
+        output = shell.run("echo status=$?")
+        self.assertIn("status=0", output)
+        self.assertNotIn("not found", output)
+        self.assertEqual(shell.stty(), before)
+        self.assertFullTeardown(shell.result(0))
+
+    def test_1_ctrl_z_then_fg_sets_single_key_mode_again(self):
+        for kind in ("bash", "dash"):
+            with self.subTest(shell=kind):
+                shell = ShellSession(self, kind, SCENARIO)
+                before = shell.stty()
+                shell.start()
+                shell.wait_single_key_mode()
+                shell.wait_frames(2)
+                shell.send(b"\x1a")
+                shell.expect_prompt()
+                self.assertEqual(shell.stty(), before, "terminal while stopped")
+                shell.child.sendline("fg")
+                shell.wait_more_frames()
+                self.assertEndsByKey(shell, before)
+
+    def test_2_background_run_leaves_the_shells_input_alone(self):
+        shell = ShellSession(self, "bash", SCENARIO)
+        before = shell.stty()
+        shell.start(background=True)
+        shell.wait_frames(2)
+        self.assertIn("typed", shell.run("echo typed"))
+        shell.run("ls >/dev/null")
+        shell.wait_more_frames()
+        self.assertIn("Running", shell.run("jobs"))
+        self.assertEqual(shell.stty(), before)
+        shell.run("kill %1; wait %1")
+        self.assertEqual(shell.status(), 128 + signal.SIGTERM)
+
+    def test_3_background_start_then_fg_sets_single_key_mode(self):
+        for kind in ("bash", "dash"):
+            with self.subTest(shell=kind):
+                shell = ShellSession(self, kind, SCENARIO)
+                before = shell.stty()
+                shell.start(background=True)
+                shell.wait_frames(2)
+                self.assertEqual(shell.stty(), before)
+                shell.child.sendline("fg")
+                self.assertEndsByKey(shell, before)
+
+    def test_4_exits_in_the_background_never_stop_on_sigttou(self):
+        for kind in ("bash", "dash"):
+            with self.subTest(shell=kind, ending="kill after bg"):
+                shell = ShellSession(self, kind, SCENARIO)
+                before = shell.stty()
+                shell.start()
+                shell.wait_single_key_mode()
+                shell.send(b"\x1a")
+                shell.expect_prompt()
+                shell.run("bg")
+                shell.wait_more_frames()
+                shell.run("kill %1; wait %1")
+                self.assertEqual(shell.status(), 128 + signal.SIGTERM)
+                self.assertNotIn("Stopped", shell.run("jobs"))
+                self.assertEqual(shell.stty(), before)
+            with self.subTest(shell=kind, ending="failed write in the background"):
+                shell = ShellSession(self, kind, SCENARIO)
+                before = shell.stty()
+                shell.start(">/dev/full 2>err", background=True)
+                shell.run("wait $!")
+                self.assertEqual(shell.status(), 3)
+                self.assertEqual(shell.stty(), before)
+        with self.subTest(shell="bash", ending="reader gone after Ctrl+Z and bg"):
+            shell = ShellSession(self, "bash", SCENARIO)
+            before = shell.stty()
+            shell.child.sendline("{ env --ignore-signal=PIPE %s 2>err; echo $? >status; } "
+                                 "| head -n 1000 >out" % shell.camwatch)
+            shell.wait_single_key_mode()
+            shell.send(b"\x1a")
+            shell.expect_prompt()
+            shell.run("bg")
+            shell.run("wait %1")
+            self.assertEqual(shell.run("cat status").split()[-1], "3")
+            self.assertEqual(shell.stty(), before)
+
+    def test_5_double_ctrl_c_restores_the_terminal(self):
+        count = runs("DOUBLE_INTERRUPT", 5)
+        shell = ShellSession(self, "dash", SCENARIO)
+        before = shell.stty()
+        restored = 0
+        for _ in range(count):
+            shell.start()
+            shell.wait_single_key_mode()
+            shell.wait_frames(shell.frames() + 2)
+            spacing = random.uniform(0, 0.001)
+            shell.send(b"\x03")
+            _spin(spacing)
+            shell.send(b"\x03")
+            shell.expect_prompt()
+            status = shell.status()
+            self.assertEqual(status, 128 + signal.SIGINT)
+            restored += shell.stty() == before
+        report("double Ctrl+C: %d runs, terminal restored in %d" % (count, restored))
+        self.assertEqual(restored, count)
+
+    def test_6_crashes_restore_the_terminal(self):
+        shell = ShellSession(self, "dash", SCENARIO)
+        before = shell.stty()
+        for name in ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGINT", "SIGTERM",
+                     "SIGHUP", "SIGQUIT", "SIGPIPE"):
+            with self.subTest(signal=name):
+                shell.start()
+                shell.wait_single_key_mode()
+                os.kill(shell.foreground_group(), getattr(signal, name))
+                shell.expect_prompt()
+                printed = shell.child.before
+                status = shell.status()
+                self.assertEqual(shell.stty(), before)
+                if b"Sanitizer:DEADLYSIGNAL" in printed:
+                    # A sanitizer build: its handler, found at start, reports
+                    # the crash after the restore and exits in its own way.
+                    self.assertIn(name, ("SIGSEGV", "SIGBUS", "SIGFPE"))
+                    self.assertNotEqual(status, 0)
+                else:
+                    self.assertEqual(status, 128 + getattr(signal, name))
+
+    def test_6_uri_that_crashes_the_library_is_refused_by_the_virtual_camera(self):
+        with Camwatch("device vcam://caf\u00e9\n", stdin="devnull") as cam:
+            result = cam.finish()
+        self.assertEqual(result.status, 1)
+        self.assertTrue(result.output.startswith(b"Initialize failed\n"))
+        self.assertIn(b"byte of 0x80 or above", result.output)
+
+    def test_7_closed_standard_descriptors(self):
+        shell = ShellSession(self, "bash", FAST)
+        before = shell.stty()
+        with self.subTest(closed="stdin"):
+            shell.start("<&- >out")
+            shell.wait_frames(5000)
+            group = shell.foreground_group()
+            self.assertEqual(os.readlink("/proc/%d/fd/0" % group), "/dev/null")
+            self.assertEqual(os.readlink("/proc/%d/fd/1" % group), shell.out)
+            shell.send(b"\x03")
+            shell.expect_prompt()
+            self.assertEqual(shell.status(), 128 + signal.SIGINT)
+        with self.subTest(closed="stdout"):
+            output = shell.run(shell.camwatch + " >&-")
+            self.assertIn("camwatch: write error: Bad file descriptor", output)
+            self.assertEqual(shell.status(), 3)
+        self.assertEqual(shell.stty(), before)
+
+    def test_8_output_failures_end_with_status_3(self):
+        shell = ShellSession(self, "bash", SCENARIO)
+        before = shell.stty()
+        output = shell.run(shell.camwatch + " >/dev/full")
+        self.assertIn("camwatch: write error: No space left on device", output)
+        self.assertEqual(shell.status(), 3)
+        self.assertFullTeardown(shell.result(3), status=3)
+        output = shell.run("env --ignore-signal=PIPE %s | head -n 1; echo status=${PIPESTATUS[0]}"
+                           % shell.camwatch)
+        self.assertIn("camwatch: write error: Broken pipe", output)
+        self.assertIn("status=3", output)
+        self.assertEqual(shell.stty(), before)
+
+    def test_9_failed_open_with_events_ends_in_time(self):
+        shell = ShellSession(self, "bash", BURST_FAILED_OPEN)
+        before = shell.stty()
+        started = time.monotonic()
+        output = shell.run(shell.camwatch + " </dev/null >out")
+        self.assertLess(time.monotonic() - started, BOUND_SECONDS + 1)
+        self.assertNotIn("did not shut down", output)
+        self.assertEqual(shell.status(), 2)
+        self.assertEqual(shell.stty(), before)
+
+    def test_ctrl_z_and_fg_at_random_moments(self):
+        count = runs("STOP_CONTINUE", 3)
+        shell = ShellSession(self, "bash", SCENARIO)
+        before = shell.stty()
+        good = 0
+        for _ in range(count):
+            shell.start()
+            shell.wait_single_key_mode()
+            time.sleep(random.uniform(0, 0.3))  # the moment is the point, not a wait
+            shell.send(b"\x1a")
+            shell.expect_prompt()
+            stopped_ok = shell.stty() == before
+            shell.child.sendline("fg")
+            shell.wait_more_frames()
+            shell.wait_single_key_mode()
+            shell.send(b"q")
+            shell.expect_prompt()
+            good += stopped_ok and shell.status() == 0 and shell.stty() == before
+        report("Ctrl+Z/fg while frames flow: %d runs, all as expected in %d" % (count, good))
+        self.assertEqual(good, count)
+
+
+def _spin(seconds):
+    """Busy-waits: sleeping cannot resolve sub-millisecond spacings."""
+    end = time.perf_counter() + seconds
+    while time.perf_counter() < end:
+        pass
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,135 @@
+"""Report lines that cannot be written: the run ends with the full teardown,
+one line on stderr names the error, and the status is 3. Closed standard
+descriptors at start."""
+
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+from camwatch_run import BOTH, Camwatch, FRAME_LINE
+from checks import CamwatchAssertions
+
+SCENARIO = ("device vcam://0\n"
+            "depth width=4 height=4 fps=200 middle=1234 fill=7\n"
+            "color width=4 height=4 fps=200 middle=0x0aff00 fill=0x112233\n")
+
+# fps=0: frames as fast as possible, so a run that ends by itself does it at once.
+FAST = ("device vcam://0\n"
+        "depth width=4 height=4 fps=0\n")
+
+OUTPUT_FAILURE = 3
+
+
+def write_error(reason):
+    return ("camwatch: write error: %s\n" % reason).encode()
+
+
+class OutputFailureTest(CamwatchAssertions):
+    def test_dev_full_ends_the_run_with_status_3(self):
+        with Camwatch(SCENARIO, stdout="/dev/full") as cam:
+            result = cam.finish()
+        self.assertFullTeardown(result, status=OUTPUT_FAILURE,
+                                stderr=write_error("No space left on device"))
+
+    def test_full_file_system_ends_the_run_on_a_whole_line(self):
+        mount_point = tempfile.mkdtemp(prefix="camwatch-full-")
+        self.addCleanup(os.rmdir, mount_point)
+        try:
+            mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs",
+                                      mount_point], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+        except FileNotFoundError:
+            self.skipTest("no mount command")
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a small tmpfs here: "
+                          + mounted.stderr.decode(errors="replace").strip())
+        self.addCleanup(subprocess.run, ["umount", mount_point], check=True)
+        path = os.path.join(mount_point, "log")
+        with Camwatch(SCENARIO, stdout=path) as cam:
+            result = cam.finish()
+        self.assertFullTeardown(result, status=OUTPUT_FAILURE,
+                                stderr=write_error("No space left on device"))
+        with open(path, "rb") as f:
+            written = f.read()
+        self.assertGreater(len(written), 32 * 1024, "the file system did not fill up")
+        # What reached the file is lines; only the last may be cut by the full disk.
+        body = written[:written.rfind(b"\n") + 1]
+        for line in body.splitlines(keepends=True)[1:]:
+            self.assertRegex(line, FRAME_LINE)
+
+    def test_reader_gone_with_sigpipe_ignored_ends_the_run(self):
+        with Camwatch(SCENARIO, stdin="devnull", ignore_sigpipe=True) as cam:
+            cam.wait_for_frames(2, BOTH)
+            cam.close_output()
+            result = cam.finish()
+        self.assertFullTeardown(result, status=OUTPUT_FAILURE, stderr=write_error("Broken pipe"))
+
+    def test_failure_message_when_the_open_fails_keeps_status_2(self):
+        with Camwatch("device vcam://0 open=fail\n", stdout="/dev/full") as cam:
+            result = cam.finish()
+        self.assertEqual(result.status, 2)
+        self.assertEqual(result.stderr, write_error("No space left on device"))
+        self.assertEqual(result.calls("oniShutdown")[-1].name, "oniShutdown")
+
+
+class ClosedDescriptorTest(CamwatchAssertions):
+    def run_with_closed(self, descriptor, scenario=FAST):
+        """Starts camwatch through a shell that closes `descriptor` first."""
+        setup = Camwatch(scenario)
+        self.addCleanup(setup.folder.cleanup)
+        out = os.path.join(setup.folder.name, "out")
+        err = os.path.join(setup.folder.name, "err")
+        command = 'exec "$0" >"$1" 2>"$2" %d>&-' % descriptor
+        process = subprocess.Popen(["sh", "-c", command, setup.binary, out, err],
+                                   stdin=subprocess.DEVNULL, env=setup.env,
+                                   cwd=setup.folder.name, start_new_session=True)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        return setup, process, out, err
+
+    def test_closed_stdout_fails_before_anything_starts(self):
+        setup, process, _, err = self.run_with_closed(1)
+        self.assertEqual(process.wait(timeout=15), OUTPUT_FAILURE)
+        with open(err, "rb") as f:
+            self.assertEqual(f.read(), write_error("Bad file descriptor"))
+        self.assertFalse(os.path.exists(setup.trace_path), "the library was called")
+        self.assertFalse(os.path.exists(setup.log_path), "the driver was loaded")
+
+    def test_closed_stdin_is_no_key(self):
+        setup, process, out, _ = self.run_with_closed(0)
+        self.assertTrue(wait_until(lambda: line_count(out) >= 2000 or process.poll() is not None))
+        self.assertIsNone(process.poll(), "the run ended by itself")
+        self.assertEqual(os.readlink("/proc/%d/fd/0" % process.pid), "/dev/null")
+        process.terminate()
+        self.assertEqual(process.wait(timeout=15), -15)
+
+    def test_closed_stderr_goes_to_dev_null(self):
+        setup, process, out, _ = self.run_with_closed(2)
+        self.assertTrue(wait_until(lambda: line_count(out) >= 100 or process.poll() is not None))
+        self.assertIsNone(process.poll(), "the run ended by itself")
+        self.assertEqual(os.readlink("/proc/%d/fd/2" % process.pid), "/dev/null")
+        process.terminate()
+        self.assertEqual(process.wait(timeout=15), -15)
+
+
+def line_count(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().count(b"\n")
+    except FileNotFoundError:
+        return 0
+
+
+def wait_until(condition, timeout=15.0):
+    """Polls condition() until it holds or the deadline passes."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.01)
+    return condition()
+
+
+if __name__ == "__main__":
+    unittest.main()
