@@ -5,8 +5,7 @@ differ, so a wrong index shows up as the fill."""
 import re
 import unittest
 
-from camwatch_run import BOTH, Camwatch, run_until_key
-from checks import CamwatchAssertions
+from camwatch_run import BOTH, Camwatch, CamwatchAssertions, run_until_key
 
 HEADER = b'Device "vcam://0" already connected\n'
 UNKNOWN = b"Unknown format\n"
@@ -63,8 +62,9 @@ class MiddlePixelTest(CamwatchAssertions):
         # 4x4: ((4+1)*4)/2 = 10; 4x3: ((3+1)*4)/2 = 8.
         for depth_height, color_height in ((4, 3), (3, 4)):
             with self.subTest(depth=depth_height, color=color_height):
-                result = run_until_key(camera(depth("height=%d" % depth_height),
-                                              color("height=%d" % color_height)), frames=3, kinds=BOTH)
+                scenario = camera(depth("height=%d" % depth_height),
+                                  color("height=%d" % color_height))
+                result = run_until_key(scenario, frames=3, kinds=BOTH)
                 self.assertEqual(without_timestamps(result), {
                     b"Depth middle index     1234\n", b"Color RGB value 0x0aff00\n"})
 
@@ -109,7 +109,8 @@ class OutsideFrameTest(CamwatchAssertions):
     COLOR_OUTSIDE = b"Color middle pixel outside frame\n"
 
     def assertOutside(self, depth_options, color_options):
-        result = run_until_key(camera(depth(depth_options), color(color_options)), frames=3, kinds=BOTH)
+        scenario = camera(depth(depth_options), color(color_options))
+        result = run_until_key(scenario, frames=3, kinds=BOTH)
         self.assertEqual(without_timestamps(result), {self.DEPTH_OUTSIDE, self.COLOR_OUTSIDE})
         self.assertFullTeardown(result)
 

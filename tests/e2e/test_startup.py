@@ -4,8 +4,8 @@ a run, and the device events of cameras coming, going and changing state."""
 import time
 import unittest
 
-from camwatch_run import BOTH, Camwatch, required_path, run_to_end, run_until_key
-from checks import CamwatchAssertions, extended_errors
+from camwatch_run import (BOTH, Camwatch, CamwatchAssertions, extended_errors, required_path,
+                          run_to_end, run_until_key)
 
 SMALL_DEPTH = "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
 SMALL_COLOR = "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233\n"
@@ -76,7 +76,8 @@ class CameraListTest(CamwatchAssertions):
         self.assertEqual(rest, frames)
 
     def test_one_camera_reports_both_streams_then_tears_down_in_order(self):
-        result = run_until_key("device vcam://0\n" + SMALL_DEPTH + SMALL_COLOR, frames=3, kinds=BOTH)
+        scenario = "device vcam://0\n" + SMALL_DEPTH + SMALL_COLOR
+        result = run_until_key(scenario, frames=3, kinds=BOTH)
         self.assertOnlyFrameLinesAfter(result, b'Device "vcam://0" already connected\n')
         self.assertIn(b"Depth middle index     1234\n", result.output)
         self.assertIn(b"Color RGB value 0x0aff00\n", result.output)

@@ -4,9 +4,8 @@ camwatch prints for them and that it still waits for a key and cleans up."""
 import time
 import unittest
 
-from camwatch_run import Camwatch, run_until_key
-from checks import (SENSOR_COLOR, SENSOR_DEPTH, CamwatchAssertions, created_stream,
-                    extended_errors)
+from camwatch_run import (SENSOR_COLOR, SENSOR_DEPTH, Camwatch, CamwatchAssertions,
+                          created_stream, extended_errors, run_until_key)
 
 DEPTH = "depth width=4 height=4 fps=60 middle=1234 fill=7"
 COLOR = "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233"
