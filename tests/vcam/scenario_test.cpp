@@ -240,6 +240,9 @@ TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
     EXPECT_NE(errorOf("device a\ndepth middle=0x"), "");
     EXPECT_NE(errorOf("device a\ndepth middle=-"), "");
     EXPECT_NE(errorOf("device a\ndepth middle=0xfg"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=-+5"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=0x-5"), "");
+    EXPECT_NE(errorOf("device a\ndepth middle=12ms"), "");
 }
 
 TEST(ScenarioFiles, MissingFileIsNamed) {
