@@ -10,7 +10,6 @@ Paths as for the end-to-end suite: CAMWATCH_BIN, VCAM_RUNTIME, CAMWATCH_TRACER.
 """
 
 import os
-import select
 import signal
 import subprocess
 import sys
@@ -20,63 +19,23 @@ import unittest
 from camwatch_run import DEFAULT_TIMEOUT, Camwatch, CamwatchAssertions, FRAME_LINE
 
 
-class PhaseHold:
-    """Stops camwatch at a chosen traced call, deterministically.
-
-    The call tracer writes to a FIFO that this side reads. Once the call shows
-    up, the FIFO is filled to the brim, so camwatch blocks on its next traced
-    call, still in the phase that call belongs to, until the signal.
-    """
-
-    def __init__(self, path):
-        self.path = path
-        os.mkfifo(path)
-        self.reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-        self.filler = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
-
-    def hold_after(self, call, pid, timeout=DEFAULT_TIMEOUT):
-        seen = bytearray()
-        deadline = time.monotonic() + timeout
-        mark = call.encode() + b" "
-        while not seen.startswith(mark) and b"\n" + mark not in seen:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise AssertionError("%s never traced" % call)
-            ready, _, _ = select.select([self.reader], [], [], left)
-            if ready:
-                seen += os.read(self.reader, 1 << 16)
-                del seen[:-4096]
-        try:
-            while True:
-                os.write(self.filler, b"x" * 4096)
-        except BlockingIOError:
-            pass
-        # Once one thread is parked in the write, holding the tracer's lock,
-        # every later traced call waits behind it.
-        while not _waits_on_pipe_write(pid):
-            if time.monotonic() > deadline:
-                raise AssertionError("camwatch never blocked on its trace after " + call)
-            time.sleep(0.005)
-
-    def close(self):
-        os.close(self.reader)
-        os.close(self.filler)
+def wait_until_stopped(pid, timeout=DEFAULT_TIMEOUT):
+    """Waits for the process to be in the stopped state (T)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        with open("/proc/%d/stat" % pid) as f:
+            # The state follows the command name, which is in parentheses.
+            if f.read().rpartition(")")[2].split()[0] == "T":
+                return
+        if time.monotonic() > deadline:
+            raise AssertionError("camwatch never stopped at the call asked for")
+        time.sleep(0.005)
 
 
-def _waits_on_pipe_write(pid):
-    tasks = "/proc/%d/task" % pid
-    for task in os.listdir(tasks):
-        try:
-            with open(os.path.join(tasks, task, "wchan")) as f:
-                if "pipe_write" in f.read():
-                    return True
-        except OSError:
-            pass
-    return False
-
-
-# The call after which each phase is held; "waiting" is reached by frame lines.
-PHASE_CALLS = {"start-up": "oniInitialize", "teardown": "oniStreamUnregisterNewFrameCallback"}
+# The call after which the tracer stops camwatch, and one the phase ends
+# before; "waiting" is reached by frame lines instead.
+PHASE_CALLS = {"start-up": ("oniInitialize", "oniDeviceOpen"),
+               "teardown": ("oniStreamUnregisterNewFrameCallback", "oniShutdown")}
 
 
 class SignalsInTerminal(CamwatchAssertions):
@@ -84,24 +43,27 @@ class SignalsInTerminal(CamwatchAssertions):
 
     def run_case(self, sig, phase):
         cam = Camwatch(stdin="pty")
-        hold = PhaseHold(cam.trace_path) if phase in PHASE_CALLS else None
-        try:
-            with cam:
-                if phase == "teardown":
-                    cam.wait_for_frames(1)
-                    cam.press_key()
-                if hold is not None:
-                    hold.hold_after(PHASE_CALLS[phase], cam.proc.pid)
-                else:
-                    cam.wait_for_frames(1)
+        if phase in PHASE_CALLS:
+            cam.env["CAMWATCH_TRACE_STOP_AFTER"] = PHASE_CALLS[phase][0]
+        with cam:
+            if phase == "teardown":
+                cam.wait_for_frames(1)
+                cam.press_key()
+            if phase in PHASE_CALLS:
+                wait_until_stopped(cam.proc.pid)
                 cam.send_signal(sig)
-                result = cam.finish()
-                self.assertEqual(cam.terminal_attributes(), cam.attributes_before,
-                                 "terminal mode not restored")
-        finally:
-            if hold is not None:
-                hold.close()
+                cam.send_signal(signal.SIGCONT)
+            else:
+                cam.wait_for_frames(1)
+                cam.send_signal(sig)
+            result = cam.finish()
+            self.assertEqual(cam.terminal_attributes(), cam.attributes_before,
+                             "terminal mode not restored")
         self.assertEqual(result.status, -sig, result.stderr.decode(errors="replace")[-2000:])
+        if phase in PHASE_CALLS:
+            stop_after, not_reached = PHASE_CALLS[phase]
+            self.assertTrue(result.calls(stop_after))
+            self.assertEqual(result.calls(not_reached), [], "signal came after its phase")
         self.assertNoSanitizerReport(result)
 
     def test_each_signal_in_each_phase(self):

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "AppendFile.h"
+#include "StopPoint.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ void traceLine(const char* format, ...) {
     const std::size_t size = std::min(static_cast<std::size_t>(length), line.size() - 2);
     line[size] = '\n';
     file.append(line.data(), size + 1);
+    line[size] = '\0';
+    stopIfAsked(line.data());
 }
 
 unsigned long long traceAddress(const void* pointer) {
