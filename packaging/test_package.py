@@ -37,16 +37,13 @@ def check_metadata(deb):
 
 
 def check_man_page(root):
-    page = os.path.join(root, "usr/share/man/man1/camwatch.1.gz")
-    with gzip.open(page) as f:
-        source = f.read()
-    groff = subprocess.run(["groff", "-man", "-ww", "-z"], input=source, capture_output=True)
-    if groff.returncode != 0 or groff.stderr:
-        fail("installed man page: " + groff.stderr.decode(errors="replace"))
-    shown = subprocess.run(["man", "-l", page], capture_output=True,
-                           env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING=""))
-    if shown.returncode != 0 or b"camwatch" not in shown.stdout:
-        fail("man -l cannot show the installed page")
+    # The page itself is linted by scripts/harden; here it must only be the
+    # same page, compressed.
+    with gzip.open(os.path.join(root, "usr/share/man/man1/camwatch.1.gz")) as f:
+        installed = f.read()
+    with open(os.path.join(os.path.dirname(__file__), "..", "man", "camwatch.1"), "rb") as f:
+        if f.read() != installed:
+            fail("installed man page differs from man/camwatch.1")
 
 
 def run_installed(root, runtime):
