@@ -103,7 +103,8 @@ struct StreamKind {
 
 std::string depthText(const unsigned char* pixel) {
     std::array<char, 16> field{};
-    std::snprintf(field.data(), field.size(), "%8u\n", pixel[0] | (pixel[1] << 8U));
+    std::snprintf(field.data(), field.size(), "%8u\n",
+                  static_cast<unsigned>(pixel[0] | (pixel[1] << 8U)));
     return field.data();
 }
 

@@ -43,7 +43,7 @@ void traceLine(const char* format, ...) {
         return;
     }
     std::array<char, kMaxLineBytes> line{};
-    va_list arguments;
+    std::va_list arguments;
     va_start(arguments, format);
     const int length = std::vsnprintf(line.data(), line.size() - 1, format, arguments);
     va_end(arguments);
