@@ -7,7 +7,8 @@ import subprocess
 import termios
 import unittest
 
-from camwatch_run import BOTH, DEFAULT_TIMEOUT, FRAME_LINE, Camwatch, CamwatchAssertions
+from camwatch_run import (BOTH, DEFAULT_TIMEOUT, FRAME_LINE, Camwatch, CamwatchAssertions,
+                          run_to_end)
 
 SCENARIO = ("device vcam://0\n"
             "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
@@ -76,6 +77,16 @@ class NonTerminalInputTest(CamwatchAssertions):
             result = cam.finish()
         self.assertEqual(result.status, -signal.SIGTERM)
         self.assertEqual(result.stderr, b"")
+
+    def test_byte_in_a_file_is_a_key_and_an_empty_file_is_none(self):
+        result = run_to_end(SCENARIO, stdin="file", stdin_bytes=b"q")
+        self.assertFullTeardown(result)
+        with Camwatch(SCENARIO, stdin="file") as cam:
+            cam.wait_for_frames(10)
+            self.assertTrue(cam.running())
+            cam.send_signal(signal.SIGTERM)
+            result = cam.finish()
+        self.assertEqual(result.status, -signal.SIGTERM)
 
     def test_closed_pipe_is_no_key_either(self):
         with Camwatch(SCENARIO) as cam:
