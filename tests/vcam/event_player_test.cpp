@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,15 @@ Scenario parse(const std::string& text) {
     return parseScenario(in, "test.vcam");
 }
 
+// A log of this process alone: test runs of other builds on the same machine
+// share the temporary folder.
+std::string freshLogPath(const std::string& name) {
+    const std::string path = testing::TempDir() + "vcam_event_player_" + name + "." +
+                             std::to_string(::getpid()) + ".log";
+    std::remove(path.c_str());
+    return path;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -81,8 +91,7 @@ std::string readFile(const std::string& path) {
 }
 
 TEST(EventPlayer, AnnouncesCamerasPresentAtStartInFileOrder) {
-    const std::string logPath = testing::TempDir() + "vcam_event_player_announce.log";
-    std::remove(logPath.c_str());
+    const std::string logPath = freshLogPath("announce");
     FakeLibrary library;
     EventPlayer player(parse("device vcam://b\nat 5000 connect vcam://later\ndevice vcam://a\n"),
                        std::make_shared<EventLog>(logPath), library.callbacks());
@@ -96,8 +105,7 @@ TEST(EventPlayer, AnnouncesCamerasPresentAtStartInFileOrder) {
 }
 
 TEST(EventPlayer, PlaysTimedEventsInOrderAtTheirTimes) {
-    const std::string logPath = testing::TempDir() + "vcam_event_player_timed.log";
-    std::remove(logPath.c_str());
+    const std::string logPath = freshLogPath("timed");
     FakeLibrary library;
     EventPlayer player(parse("device vcam://0\n"
                              "at 60 disconnect vcam://0\n"
