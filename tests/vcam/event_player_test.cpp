@@ -77,8 +77,8 @@ Scenario parse(const std::string& text) {
 // A log of this process alone: test runs of other builds on the same machine
 // share the temporary folder.
 std::string freshLogPath(const std::string& name) {
-    const std::string path = testing::TempDir() + "vcam_event_player_" + name + "." +
-                             std::to_string(::getpid()) + ".log";
+    std::string path = testing::TempDir() + "vcam_event_player_" + name + "." +
+                       std::to_string(::getpid()) + ".log";
     std::remove(path.c_str());
     return path;
 }
