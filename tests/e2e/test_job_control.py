@@ -17,7 +17,7 @@ import time
 import unittest
 
 from camwatch_run import Camwatch
-from checks import CamwatchAssertions
+from camwatch_run import CamwatchAssertions
 from shell_session import ShellSession
 from test_teardown_bound import BOUND_SECONDS, BURST_FAILED_OPEN
 

@@ -9,7 +9,7 @@ import time
 import unittest
 
 from camwatch_run import BOTH, Camwatch, FRAME_LINE
-from checks import CamwatchAssertions
+from camwatch_run import CamwatchAssertions
 
 SCENARIO = ("device vcam://0\n"
             "depth width=4 height=4 fps=200 middle=1234 fill=7\n"

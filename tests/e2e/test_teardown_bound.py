@@ -12,7 +12,7 @@ import time
 import unittest
 
 from camwatch_run import BOTH, Camwatch
-from checks import CamwatchAssertions
+from camwatch_run import CamwatchAssertions
 
 BOUND_SECONDS = 5
 DID_NOT_SHUT_DOWN = b"camwatch: the camera library did not shut down\n"
