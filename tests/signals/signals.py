@@ -89,15 +89,6 @@ class PipesAndStreams(CamwatchAssertions):
         print("  | head -n 1: ended by SIGPIPE after %.2f s" % (time.monotonic() - started),
               file=sys.stderr)
 
-    def test_stdout_on_full_device(self):
-        with open("/dev/full", "wb") as full, Camwatch(stdout=full) as cam:
-            cam.wait_for_trace("oniStreamReadFrame", 10)
-            self.assertTrue(cam.running(), "gave up on a full stdout before the key")
-            cam.press_key()
-            result = cam.finish()
-        self.assertEqual(result.status, 0)
-        self.assertNoSanitizerReport(result)
-
     def run_with_stdin_closed(self, driver_log):
         # Untraced, so that the driver's log, when there is one, is the first
         # file opened: it must not be taken for stdin.
