@@ -22,7 +22,7 @@ import report
 
 # (frames per second per stream, frames per stream in a run, pairs of runs);
 # 0 fps sends as fast as the virtual camera can.
-RATES = [(30, 150, 16), (300, 1500, 10), (3000, 15000, 8), (0, 20000, 8)]
+RATES = [(30, 150, 40), (300, 1500, 8), (3000, 15000, 6), (0, 20000, 10)]
 FIXED_PAIRS = 8
 LATENCY_RUNS = 60
 MEMORY_FRAMES = 300000
