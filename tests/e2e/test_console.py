@@ -7,8 +7,8 @@ import subprocess
 import termios
 import unittest
 
-from camwatch_run import BOTH, DEFAULT_TIMEOUT, Camwatch, FRAME_LINE
-from checks import CamwatchAssertions
+from camwatch_run import (BOTH, DEFAULT_TIMEOUT, FRAME_LINE, Camwatch, CamwatchAssertions,
+                          run_to_end)
 
 SCENARIO = ("device vcam://0\n"
             "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
@@ -54,7 +54,6 @@ class TerminalTest(CamwatchAssertions):
                     self.assertTerminalRestored(cam)
                 self.assertEqual(result.status, -getattr(signal, name))
 
-
     def test_terminal_that_is_not_ours_is_left_alone(self):
         # Changing a terminal we do not control would stop a background job;
         # a byte on it still counts as a key.
@@ -79,10 +78,19 @@ class NonTerminalInputTest(CamwatchAssertions):
         self.assertEqual(result.status, -signal.SIGTERM)
         self.assertEqual(result.stderr, b"")
 
+    def test_byte_in_a_file_is_a_key_and_an_empty_file_is_none(self):
+        result = run_to_end(SCENARIO, stdin="file", stdin_bytes=b"q")
+        self.assertFullTeardown(result)
+        with Camwatch(SCENARIO, stdin="file") as cam:
+            cam.wait_for_frames(10)
+            self.assertTrue(cam.running())
+            cam.send_signal(signal.SIGTERM)
+            result = cam.finish()
+        self.assertEqual(result.status, -signal.SIGTERM)
+
     def test_closed_pipe_is_no_key_either(self):
         with Camwatch(SCENARIO) as cam:
-            os.close(cam.key_writer)
-            cam.key_writer = None
+            cam.close_input()
             cam.wait_for_frames(10)
             self.assertIsNone(cam.proc.poll())
             cam.send_signal(signal.SIGINT)
@@ -90,26 +98,17 @@ class NonTerminalInputTest(CamwatchAssertions):
         self.assertEqual(result.status, -signal.SIGINT)
 
     def test_output_to_head_ends_promptly(self):
-        # Only the environment is used; camwatch is started by hand into a pipeline.
-        setup = Camwatch(SCENARIO)
         reader, writer = os.pipe()
-        camwatch = subprocess.Popen([setup.binary], stdin=reader, stdout=subprocess.PIPE,
-                                    env=setup.env, start_new_session=True)
+        head = subprocess.Popen(["head", "-n", "3"], stdin=reader, stdout=subprocess.PIPE)
         os.close(reader)
-        try:
-            head = subprocess.run(["head", "-n", "3"], stdin=camwatch.stdout,
-                                  stdout=subprocess.PIPE, timeout=DEFAULT_TIMEOUT, check=True)
-            camwatch.stdout.close()
-            status = camwatch.wait(timeout=5)
-        finally:
-            camwatch.kill()
-            camwatch.wait()
+        with head, Camwatch(SCENARIO, stdout=writer) as cam:
             os.close(writer)
-            setup.folder.cleanup()
-        self.assertEqual(len(head.stdout.splitlines()), 3)
-        self.assertEqual(head.stdout.splitlines(keepends=True)[0],
+            first_lines, _ = head.communicate(timeout=DEFAULT_TIMEOUT)
+            result = cam.finish()
+        self.assertEqual(len(first_lines.splitlines()), 3)
+        self.assertEqual(first_lines.splitlines(keepends=True)[0],
                          b'Device "vcam://0" already connected\n')
-        self.assertEqual(status, -signal.SIGPIPE)
+        self.assertEqual(result.status, -signal.SIGPIPE)
 
 
 if __name__ == "__main__":

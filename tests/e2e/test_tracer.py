@@ -6,8 +6,8 @@ import os
 import subprocess
 import unittest
 
-from camwatch_run import Camwatch, required_path, run_until_key
-from checks import GARBAGE_FRAME, SENSOR_DEPTH, CamwatchAssertions, created_stream, held_frames
+from camwatch_run import (GARBAGE_FRAME, SENSOR_DEPTH, Camwatch, CamwatchAssertions,
+                          created_stream, held_frames, required_path, run_until_key)
 
 DEPTH_ONLY = "device vcam://0\ndepth width=4 height=4 fps=100 middle=1234 fill=7\n"
 

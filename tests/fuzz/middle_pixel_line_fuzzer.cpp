@@ -93,37 +93,42 @@ long long expectedMiddleByte(const FrameView& frame, long long pixelBytes) {
     return index * pixelBytes;
 }
 
-void checkDepth(const FrameView& frame, std::string rest, const std::string& line) {
-    const long long offset = expectedMiddleByte(frame, 2);
-    if (offset < 0) {
-        if (rest != "Depth middle pixel outside frame\n") {
-            fail("depth pixel is outside", line);
-        }
-        return;
-    }
-    const auto* bytes = static_cast<const unsigned char*>(frame.data);
-    const unsigned value = bytes[offset] | (bytes[offset + 1] << 8U);
+// What a frame line says after its timestamp, per kind of stream.
+struct StreamKind {
+    const char* name;
+    long long pixelBytes;
+    const char* valuePrefix;
+    std::string (*valueText)(const unsigned char* pixel);
+};
+
+std::string depthText(const unsigned char* pixel) {
     std::array<char, 16> field{};
-    std::snprintf(field.data(), field.size(), "%8u\n", value);
-    if (!consume(rest, "Depth middle index ") || rest != field.data()) {
-        fail("depth value", line);
-    }
+    std::snprintf(field.data(), field.size(), "%8u\n",
+                  static_cast<unsigned>(pixel[0] | (pixel[1] << 8U)));
+    return field.data();
 }
 
-void checkColor(const FrameView& frame, std::string rest, const std::string& line) {
-    const long long offset = expectedMiddleByte(frame, 3);
+std::string colorText(const unsigned char* pixel) {
+    std::array<char, 16> field{};
+    std::snprintf(field.data(), field.size(), "%02x%02x%02x\n", pixel[0], pixel[1], pixel[2]);
+    return field.data();
+}
+
+constexpr StreamKind kDepth{"Depth", 2, "Depth middle index ", depthText};
+constexpr StreamKind kColor{"Color", 3, "Color RGB value 0x", colorText};
+
+void checkPixel(const FrameView& frame, const StreamKind& kind, std::string rest,
+                const std::string& line) {
+    const long long offset = expectedMiddleByte(frame, kind.pixelBytes);
     if (offset < 0) {
-        if (rest != "Color middle pixel outside frame\n") {
-            fail("color pixel is outside", line);
+        if (rest != std::string(kind.name) + " middle pixel outside frame\n") {
+            fail("pixel is outside", line);
         }
         return;
     }
-    const auto* bytes = static_cast<const unsigned char*>(frame.data);
-    std::array<char, 16> field{};
-    std::snprintf(field.data(), field.size(), "%02x%02x%02x\n", bytes[offset], bytes[offset + 1],
-                  bytes[offset + 2]);
-    if (!consume(rest, "Color RGB value 0x") || rest != field.data()) {
-        fail("color value", line);
+    const unsigned char* pixel = static_cast<const unsigned char*>(frame.data) + offset;
+    if (!consume(rest, kind.valuePrefix) || rest != kind.valueText(pixel)) {
+        fail("pixel value", line);
     }
 }
 
@@ -143,11 +148,7 @@ void checkLine(const FrameView& frame, const std::string& line) {
     if (!consume(rest, stamp.data())) {
         fail("timestamp", line);
     }
-    if (depth) {
-        checkDepth(frame, rest, line);
-    } else {
-        checkColor(frame, rest, line);
-    }
+    checkPixel(frame, depth ? kDepth : kColor, rest, line);
 }
 
 }  // namespace

@@ -12,18 +12,13 @@ Paths as for the end-to-end suite: CAMWATCH_BIN, VCAM_RUNTIME, CAMWATCH_TRACER.
 """
 
 import argparse
-import collections
 import os
 import random
-import re
-import select
-import subprocess
 import sys
-import tempfile
 import time
 
-SENSOR_DEPTH = "3"
-SENSOR_COLOR = "2"
+from camwatch_run import Camwatch, teardown_faults
+
 EVENT_SPACING_MS = 3
 
 # After warm-up, frames alone leave resident memory flat: they are fixed-size
@@ -66,17 +61,6 @@ def scenario_text(duration_ms, fps, timed_events):
     return "\n".join(lines) + "\n", connects
 
 
-def env_for(run_dir, scenario):
-    env = dict(os.environ)
-    env["LD_LIBRARY_PATH"] = os.environ["VCAM_RUNTIME"]
-    env["VCAM_SCENARIO"] = scenario
-    env["VCAM_LOG"] = os.path.join(run_dir, "vcam.log")
-    env["CAMWATCH_TRACE"] = os.path.join(run_dir, "trace.log")
-    env["LD_PRELOAD"] = " ".join(
-        p for p in (os.environ.get("LD_PRELOAD", ""), os.environ["CAMWATCH_TRACER"]) if p)
-    return env
-
-
 def rss_kb(pid):
     try:
         with open("/proc/%d/status" % pid) as status:
@@ -88,192 +72,60 @@ def rss_kb(pid):
     return None
 
 
-class Run:
-    """One camwatch process; stdout is drained continuously so it never blocks."""
-
-    def __init__(self, run_dir, scenario):
-        self.dir = run_dir
-        self.proc = subprocess.Popen(
-            [os.environ["CAMWATCH_BIN"]], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, env=env_for(run_dir, scenario))
-        self.started = time.monotonic()
-        self.output = bytearray()
-        self.first_output_at = None
-        os.set_blocking(self.proc.stdout.fileno(), False)
-
-    def pump(self, seconds):
-        deadline = time.monotonic() + seconds
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                return
-            ready, _, _ = select.select([self.proc.stdout], [], [], left)
-            if ready:
-                chunk = self.proc.stdout.read(1 << 16)
-                if chunk:
-                    if self.first_output_at is None:
-                        self.first_output_at = time.monotonic()
-                    self.output += chunk
-                elif chunk == b"":
-                    return
-
-    def press_key(self):
-        try:
-            self.proc.stdin.write(b"q")
-            self.proc.stdin.flush()
-        except BrokenPipeError:
-            pass  # already gone; finish() reports how
-
-    def finish(self, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while self.proc.poll() is None and time.monotonic() < deadline:
-            self.pump(0.05)
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-            return None
-        self.pump(0.2)
-        self.stderr = self.proc.stderr.read()
-        return self.proc.returncode
-
-    def trace(self):
-        with open(os.path.join(self.dir, "trace.log"), errors="replace") as f:
-            return [line.rstrip("\n") for line in f]
-
-    def vcam_log(self):
-        with open(os.path.join(self.dir, "vcam.log"), errors="replace") as f:
-            return [line.rstrip("\n") for line in f]
-
-
-ARG = re.compile(r"(\w+)=(\S+)")
-
-
-def parse(line):
-    head, _, result = line.partition(" -> ")
-    name = head.split(" ", 1)[0]
-    return name, dict(ARG.findall(head)), result
-
-
-def check_trace(lines):
-    """Problems with the teardown order and frame hand-back, as text."""
-    problems = []
-    calls = [parse(line) for line in lines]
-    streams = {}
-    for name, args, result in calls:
-        if name == "oniDeviceCreateStream" and result == "0":
-            streams[args["sensor"]] = args["stream"]
-    depth, color = streams.get(SENSOR_DEPTH), streams.get(SENSOR_COLOR)
-    if depth is None or color is None:
-        return ["streams not both created: %r" % streams], 0
-
-    # Frames: every reference taken (a read or an added reference) is given back.
-    balance = collections.Counter()
-    held = {}
-    reads = 0
-    for name, args, result in calls:
-        if name == "oniStreamReadFrame" and result == "0" and args.get("frame", "0x0") != "0x0":
-            balance[args["frame"]] += 1
-            held[args["stream"]] = args["frame"]
-            reads += 1
-        elif name == "oniFrameAddRef":
-            balance[args["frame"]] += 1
-        elif name == "oniFrameRelease":
-            balance[args["frame"]] -= 1
-    unbalanced = {f: n for f, n in balance.items() if n != 0}
-    if unbalanced:
-        problems.append("frame references not given back exactly once: %r" % unbalanced)
-
-    # Teardown: the calls after the first frame listener removal, in order.
-    names = [c[0] for c in calls]
-    if "oniStreamUnregisterNewFrameCallback" not in names:
-        return problems + ["no teardown in the trace"], reads
-    start = names.index("oniStreamUnregisterNewFrameCallback")
-    teardown = []
-    for name, args, result in calls[start:]:
-        if name in ("oniStreamUnregisterNewFrameCallback", "oniStreamStop", "oniStreamDestroy"):
-            teardown.append((name, "depth" if args["stream"] == depth else "color"))
-        elif name in ("oniUnregisterDeviceCallbacks", "oniDeviceClose", "oniShutdown"):
-            teardown.append((name, ""))
-        elif name == "oniFrameRelease" and "oniDeviceClose" in [t[0] for t in teardown]:
-            owner = [s for s, f in (("depth", held.get(depth)), ("color", held.get(color)))
-                     if f == args["frame"]]
-            teardown.append((name, owner[0] if owner else "unknown " + args["frame"]))
-    # One registration per kind of device event, each undone.
-    registrations = names.count("oniRegisterDeviceCallbacks")
-    expected = [
-        ("oniStreamUnregisterNewFrameCallback", "depth"),
-        ("oniStreamUnregisterNewFrameCallback", "color"),
-    ]
-    expected += [("oniUnregisterDeviceCallbacks", "")] * registrations
-    expected += [
-        ("oniStreamStop", "depth"), ("oniStreamDestroy", "depth"),
-        ("oniStreamStop", "color"), ("oniStreamDestroy", "color"),
-        ("oniDeviceClose", ""),
-    ]
-    expected += [("oniFrameRelease", s) for s, f in (("depth", held.get(depth)),
-                                                     ("color", held.get(color))) if f]
-    expected.append(("oniShutdown", ""))
-    if teardown != expected:
-        problems.append("teardown order %r, expected %r" % (teardown, expected))
-    return problems, reads
-
-
-def checked(run, status, label):
-    problems, reads = check_trace(run.trace())
-    if status != 0:
-        problems.insert(0, "exit status %r, stderr %r" % (status, run.stderr[-500:]))
-    log = run.vcam_log()
-    sent = sum(1 for line in log if line.startswith("frame "))
+def checked(result, label):
+    """Prints one line for the run and any fault; True when it had none."""
+    faults = teardown_faults(result)
+    if result.status != 0:
+        faults.insert(0, "exit status %r, stderr %r" % (result.status, result.stderr[-500:]))
+    sent = len(result.log_words("frame"))
+    reads = sum(1 for c in result.calls("oniStreamReadFrame") if c.result == "0")
     print("%s: status %s, frames sent %d, frames read %d, %d output lines" %
-          (label, status, sent, reads, run.output.count(b"\n")))
-    for problem in problems:
-        print("  FAIL: " + problem)
-    return not problems, sent
+          (label, result.status, sent, reads, result.output.count(b"\n")))
+    for fault in faults:
+        print("  FAIL: " + fault)
+    return not faults
 
 
 def long_run(seconds, fps):
-    with tempfile.TemporaryDirectory(prefix="camwatch-stress-") as run_dir:
-        scenario = os.path.join(run_dir, "stress.vcam")
-        text, connects = scenario_text(int(seconds * 1000) + 2000, fps, timed_events=True)
-        with open(scenario, "w") as f:
-            f.write(text)
-        run = Run(run_dir, scenario)
+    text, connects = scenario_text(int(seconds * 1000) + 2000, fps, timed_events=True)
+    with Camwatch(text) as cam:
+        started = time.monotonic()
         samples = []
-        while time.monotonic() - run.started < seconds and run.proc.poll() is None:
-            run.pump(0.5)
-            kb = rss_kb(run.proc.pid)
+        while time.monotonic() - started < seconds and cam.running():
+            cam.read_for(0.5)
+            kb = rss_kb(cam.proc.pid)
             if kb is not None:
-                samples.append((time.monotonic() - run.started, kb))
-        run.press_key()
-        status = run.finish()
-        ok, sent = checked(run, status, "long run %.0f s" % seconds)
-        log = run.vcam_log()
-        happened = sum(1 for line in log if line.split(" ")[0] in ("connect", "disconnect", "state"))
-        printed = sum(run.output.count(w) for w in (b"\" connected\n", b"\" disconnected\n",
-                                                    b"\" error state changed to "))
-        print("  device events sent by the camera %d, printed %d" % (happened, printed))
-        print("  frame rate %.0f frames/s over both streams" % (sent / seconds))
-        if printed > happened or printed < happened - 2:
-            print("  FAIL: device events printed do not match those sent")
-            ok = False
-        if sent < seconds * fps * 2 * 0.5:
-            print("  FAIL: too few frames for the asked rate")
-            ok = False
-        settled = [kb for t, kb in samples if t >= WARM_UP_S]
-        if len(settled) < 4:
-            print("  FAIL: too few memory samples")
-            return False
-        base, peak = settled[0], max(settled)
-        later = sum(1 for at in connects if WARM_UP_S * 1000 <= at <= seconds * 1000)
-        allowed = SLACK_RSS_GROWTH_KB + PER_CONNECT_RSS_GROWTH_KB * later
-        print("  VmRSS after %.0f s %d kB, peak %d kB, last %d kB: growth %+d kB "
-              "(%.2f kB per camera connected since; allowed %d kB)" %
-              (WARM_UP_S, base, peak, settled[-1], peak - base,
-               (peak - base) / max(later, 1), allowed))
-        if peak - base > allowed:
-            print("  FAIL: resident memory grew")
-            ok = False
-        return ok
+                samples.append((time.monotonic() - started, kb))
+        cam.press_key()
+        result = cam.finish(timeout=60)
+    ok = checked(result, "long run %.0f s" % seconds)
+    sent = len(result.log_words("frame"))
+    happened = sum(len(result.log_words(kind)) for kind in ("connect", "disconnect", "state"))
+    printed = sum(result.output.count(w) for w in (b"\" connected\n", b"\" disconnected\n",
+                                                   b"\" error state changed to "))
+    print("  device events sent by the camera %d, printed %d" % (happened, printed))
+    print("  frame rate %.0f frames/s over both streams" % (sent / seconds))
+    if printed > happened or printed < happened - 2:
+        print("  FAIL: device events printed do not match those sent")
+        ok = False
+    if sent < seconds * fps * 2 * 0.5:
+        print("  FAIL: too few frames for the asked rate")
+        ok = False
+    settled = [kb for t, kb in samples if t >= WARM_UP_S]
+    if len(settled) < 4:
+        print("  FAIL: too few memory samples")
+        return False
+    base, peak = settled[0], max(settled)
+    later = sum(1 for at in connects if WARM_UP_S * 1000 <= at <= seconds * 1000)
+    allowed = SLACK_RSS_GROWTH_KB + PER_CONNECT_RSS_GROWTH_KB * later
+    print("  VmRSS after %.0f s %d kB, peak %d kB, last %d kB: growth %+d kB "
+          "(%.2f kB per camera connected since; allowed %d kB)" %
+          (WARM_UP_S, base, peak, settled[-1], peak - base,
+           (peak - base) / max(later, 1), allowed))
+    if peak - base > allowed:
+        print("  FAIL: resident memory grew")
+        ok = False
+    return ok
 
 
 # When the key comes, relative to the start of the process.
@@ -287,23 +139,15 @@ KEY_MOMENTS = [
 def short_runs(count, fps):
     rng = random.Random(int(os.environ.get("STRESS_SEED", "0")) or None)
     ok = True
+    text, _ = scenario_text(3000, fps, timed_events=True)
     for i in range(count):
         label, low, high = KEY_MOMENTS[i % len(KEY_MOMENTS)]
         delay = rng.uniform(low, high)
-        with tempfile.TemporaryDirectory(prefix="camwatch-stress-") as run_dir:
-            scenario = os.path.join(run_dir, "stress.vcam")
-            text, _ = scenario_text(3000, fps, timed_events=True)
-            with open(scenario, "w") as f:
-                f.write(text)
-            run = Run(run_dir, scenario)
-            if delay == 0.0:
-                run.press_key()
-            else:
-                run.pump(delay)
-                run.press_key()
-            status = run.finish()
-            run_ok, _ = checked(run, status, "run %d, key %s (%.0f ms)" % (i + 1, label, delay * 1000))
-            ok = ok and run_ok
+        with Camwatch(text) as cam:
+            cam.read_for(delay)
+            cam.press_key()
+            result = cam.finish(timeout=30)
+        ok = checked(result, "run %d, key %s (%.0f ms)" % (i + 1, label, delay * 1000)) and ok
     return ok
 
 
@@ -313,9 +157,6 @@ def main():
     parser.add_argument("--fps", type=int, default=2000)
     parser.add_argument("--runs", type=int, default=9)
     args = parser.parse_args()
-    for name in ("CAMWATCH_BIN", "VCAM_RUNTIME", "CAMWATCH_TRACER"):
-        if not os.environ.get(name):
-            sys.exit(name + " is not set")
     ok = short_runs(args.runs, args.fps)
     ok = long_run(args.seconds, args.fps) and ok
     print("stress: " + ("passed" if ok else "FAILED"))

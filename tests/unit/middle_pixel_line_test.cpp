@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,9 +16,9 @@ constexpr int kDepth100um = 101;
 constexpr int kRgb888 = 200;
 
 std::string lineFor(const FrameView& frame) {
-    char line[kMiddlePixelLineCapacity];
-    const std::size_t length = formatMiddlePixelLine(frame, line, sizeof line);
-    return std::string(line, length);
+    std::array<char, kMiddlePixelLineCapacity> line{};
+    const std::size_t length = formatMiddlePixelLine(frame, line.data(), line.size());
+    return {line.data(), length};
 }
 
 // A packed 16-bit depth frame whose pixel i holds the value i, so the printed
@@ -25,7 +27,8 @@ struct DepthFrame {
     std::vector<std::uint16_t> pixels;
     FrameView view;
 
-    DepthFrame(int width, int height, int format = kDepth1mm) : pixels(width * height) {
+    DepthFrame(int width, int height, int format = kDepth1mm)
+        : pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
         for (std::size_t i = 0; i < pixels.size(); ++i) {
             pixels[i] = static_cast<std::uint16_t>(i);
         }
@@ -68,7 +71,7 @@ TEST(MiddlePixelIndex, OddHeightReadsStartOfRowBelowMiddle) {
 
 TEST(MiddlePixelIndex, PaddedRowsAreStillIndexedAsPacked) {
     // Four 4-pixel rows of 16-bit pixels, each row padded to 12 bytes.
-    std::vector<std::uint16_t> padded(6 * 4, 0);
+    std::vector<std::uint16_t> padded(std::size_t{6} * 4, 0);
     padded[10] = 1234;  // Packed index 10 lands in row 1 of the padded layout.
     FrameView view;
     view.width = 4;
@@ -164,10 +167,11 @@ TEST(OutsideFrame, HugeSizesDoNotOverflowIntoAValidIndex) {
 }
 
 TEST(LineBuffer, ShortBufferIsCutAndTerminated) {
-    char line[8];
-    const std::size_t length = formatMiddlePixelLine(DepthFrame(4, 4).view, line, sizeof line);
-    EXPECT_EQ(length, 7u);
-    EXPECT_EQ(std::string(line), "[000000");
+    std::array<char, 8> line{};
+    const std::size_t length =
+        formatMiddlePixelLine(DepthFrame(4, 4).view, line.data(), line.size());
+    EXPECT_EQ(length, 7U);
+    EXPECT_EQ(std::string(line.data()), "[000000");
 }
 
 }  // namespace

@@ -19,16 +19,22 @@ SensorConfig smallSensor(SensorKind kind, int width, int height) {
     return sensor;
 }
 
+// Middle and fill differ, so that a pixel written at the wrong place shows.
+SensorConfig paintedSensor(SensorKind kind, int width, int height, std::int64_t middle,
+                           std::int64_t fill) {
+    SensorConfig sensor = smallSensor(kind, width, height);
+    sensor.middle = middle;
+    sensor.fill = fill;
+    return sensor;
+}
+
 // The packed middle index the program computes: ((height+1)*width)/2.
 std::size_t middleIndex(int width, int height) {
     return static_cast<std::size_t>((height + 1) * width / 2);
 }
 
 TEST(FrameImage, DepthMiddleIsLittleEndianAndEverythingElseIsFill) {
-    SensorConfig sensor = smallSensor(SensorKind::Depth, 4, 3);
-    sensor.middle = 0x1234;
-    sensor.fill = 0xbeef;
-    const FrameImage image(sensor);
+    const FrameImage image(paintedSensor(SensorKind::Depth, 4, 3, 0x1234, 0xbeef));
     ASSERT_EQ(image.bytes().size(), 24U);
     const std::size_t offset = middleIndex(4, 3) * 2;
     ASSERT_EQ(image.middleOffset(), offset);
@@ -64,11 +70,9 @@ TEST(FrameImage, OneBytePixelsKeepTheLowByte) {
 }
 
 TEST(FrameImage, PaddedRowsAreFilledAndTheMiddleIgnoresStride) {
-    SensorConfig sensor = smallSensor(SensorKind::Depth, 2, 2);
+    SensorConfig sensor = paintedSensor(SensorKind::Depth, 2, 2, 0x0202, 0x0101);
     sensor.stride = 6;  // one pixel of padding per row
     sensor.dataSize = 12;
-    sensor.fill = 0x0101;
-    sensor.middle = 0x0202;
     const FrameImage image(sensor);
     const std::vector<std::uint8_t> expected = {1, 1, 1, 1, 1, 1, 2, 2, 1, 1, 1, 1};
     EXPECT_EQ(image.bytes(), expected);
@@ -91,13 +95,13 @@ TEST(FrameImage, MiddleOutsideTheDataIsNotWritten) {
 }
 
 TEST(FrameImage, SizeBeyondTheRowsGrowsTheBuffer) {
-    SensorConfig sensor = smallSensor(SensorKind::Depth, 2, 1);
+    SensorConfig sensor = paintedSensor(SensorKind::Depth, 2, 1, 0x0909, 0x0707);
     sensor.dataSize = 10;
-    sensor.fill = 0x0707;
     const FrameImage image(sensor);
-    EXPECT_EQ(image.bytes().size(), 10U);
-    EXPECT_EQ(image.bytes()[9], 7);
-    EXPECT_EQ(image.middleOffset(), 4U);  // index 2 now lies inside the data
+    // Index 2 now lies inside the data, and the bytes past the row are fill.
+    EXPECT_EQ(image.middleOffset(), 4U);
+    const std::vector<std::uint8_t> expected = {7, 7, 7, 7, 9, 9, 7, 7, 7, 7};
+    EXPECT_EQ(image.bytes(), expected);
 }
 
 TEST(FrameImage, MiddleMovesEachFrameAndWrapsAtThePixelWidth) {

@@ -25,6 +25,30 @@ Function* real(const char* name) {
     return reinterpret_cast<Function*>(symbol);
 }
 
+// Calls that take one handle: forwarded, then traced with the handle and, when
+// there is one, the status.
+template <typename Handle>
+OniStatus tracedStatus(OniStatus (*forward)(Handle), const char* format, Handle handle) {
+    const OniStatus status = forward(handle);
+    traceLine(format, traceAddress(handle), status);
+    return status;
+}
+
+template <typename Handle>
+void traced(void (*forward)(Handle), const char* format, Handle handle) {
+    forward(handle);
+    traceLine(format, traceAddress(handle));
+}
+
+// The yes/no questions about a device or stream, forwarded and traced alike;
+// format takes the handle, the question's number and the answer.
+template <typename Handle>
+OniBool tracedQuestion(OniBool (*forward)(Handle, int), const char* format, Handle handle, int id) {
+    const OniBool answer = forward(handle, id);
+    traceLine(format, traceAddress(handle), id, answer);
+    return answer;
+}
+
 }  // namespace
 
 extern "C" {
@@ -62,9 +86,7 @@ OniStatus oniGetDeviceList(OniDeviceInfo** pDevices, int* pNumDevices) {
 
 OniStatus oniReleaseDeviceList(OniDeviceInfo* pDevices) {
     static auto* const forward = real<decltype(oniReleaseDeviceList)>("oniReleaseDeviceList");
-    const OniStatus status = forward(pDevices);
-    traceLine("oniReleaseDeviceList list=0x%llx -> %d", traceAddress(pDevices), status);
-    return status;
+    return tracedStatus(forward, "oniReleaseDeviceList list=0x%llx -> %d", pDevices);
 }
 
 OniStatus oniRegisterDeviceCallbacks(OniDeviceCallbacks* pCallbacks, void* pCookie,
@@ -80,8 +102,7 @@ OniStatus oniRegisterDeviceCallbacks(OniDeviceCallbacks* pCallbacks, void* pCook
 void oniUnregisterDeviceCallbacks(OniCallbackHandle handle) {
     static auto* const forward =
         real<decltype(oniUnregisterDeviceCallbacks)>("oniUnregisterDeviceCallbacks");
-    forward(handle);
-    traceLine("oniUnregisterDeviceCallbacks handle=0x%llx", traceAddress(handle));
+    traced(forward, "oniUnregisterDeviceCallbacks handle=0x%llx", handle);
 }
 
 OniStatus oniDeviceOpen(const char* uri, OniDeviceHandle* pDevice) {
@@ -97,9 +118,7 @@ OniStatus oniDeviceOpen(const char* uri, OniDeviceHandle* pDevice) {
 
 OniStatus oniDeviceClose(OniDeviceHandle device) {
     static auto* const forward = real<decltype(oniDeviceClose)>("oniDeviceClose");
-    const OniStatus status = forward(device);
-    traceLine("oniDeviceClose device=0x%llx -> %d", traceAddress(device), status);
-    return status;
+    return tracedStatus(forward, "oniDeviceClose device=0x%llx -> %d", device);
 }
 
 OniStatus oniDeviceGetInfo(OniDeviceHandle device, OniDeviceInfo* pInfo) {
@@ -122,24 +141,6 @@ const OniSensorInfo* oniDeviceGetSensorInfo(OniDeviceHandle device, OniSensorTyp
     return info;
 }
 
-OniBool oniDeviceIsPropertySupported(OniDeviceHandle device, int propertyId) {
-    static auto* const forward =
-        real<decltype(oniDeviceIsPropertySupported)>("oniDeviceIsPropertySupported");
-    const OniBool supported = forward(device, propertyId);
-    traceLine("oniDeviceIsPropertySupported device=0x%llx property=%d -> %d", traceAddress(device),
-              propertyId, supported);
-    return supported;
-}
-
-OniBool oniDeviceIsCommandSupported(OniDeviceHandle device, int commandId) {
-    static auto* const forward =
-        real<decltype(oniDeviceIsCommandSupported)>("oniDeviceIsCommandSupported");
-    const OniBool supported = forward(device, commandId);
-    traceLine("oniDeviceIsCommandSupported device=0x%llx command=%d -> %d", traceAddress(device),
-              commandId, supported);
-    return supported;
-}
-
 OniStatus oniDeviceCreateStream(OniDeviceHandle device, OniSensorType sensorType,
                                 OniStreamHandle* pStream) {
     static auto* const forward = real<decltype(oniDeviceCreateStream)>("oniDeviceCreateStream");
@@ -159,32 +160,19 @@ const OniSensorInfo* oniStreamGetSensorInfo(OniStreamHandle stream) {
     return info;
 }
 
-OniBool oniStreamIsPropertySupported(OniStreamHandle stream, int propertyId) {
-    static auto* const forward =
-        real<decltype(oniStreamIsPropertySupported)>("oniStreamIsPropertySupported");
-    const OniBool supported = forward(stream, propertyId);
-    traceLine("oniStreamIsPropertySupported stream=0x%llx property=%d -> %d", traceAddress(stream),
-              propertyId, supported);
-    return supported;
-}
-
 OniStatus oniStreamStart(OniStreamHandle stream) {
     static auto* const forward = real<decltype(oniStreamStart)>("oniStreamStart");
-    const OniStatus status = forward(stream);
-    traceLine("oniStreamStart stream=0x%llx -> %d", traceAddress(stream), status);
-    return status;
+    return tracedStatus(forward, "oniStreamStart stream=0x%llx -> %d", stream);
 }
 
 void oniStreamStop(OniStreamHandle stream) {
     static auto* const forward = real<decltype(oniStreamStop)>("oniStreamStop");
-    forward(stream);
-    traceLine("oniStreamStop stream=0x%llx", traceAddress(stream));
+    traced(forward, "oniStreamStop stream=0x%llx", stream);
 }
 
 void oniStreamDestroy(OniStreamHandle stream) {
     static auto* const forward = real<decltype(oniStreamDestroy)>("oniStreamDestroy");
-    forward(stream);
-    traceLine("oniStreamDestroy stream=0x%llx", traceAddress(stream));
+    traced(forward, "oniStreamDestroy stream=0x%llx", stream);
 }
 
 OniStatus oniStreamRegisterNewFrameCallback(OniStreamHandle stream, OniNewFrameCallback handler,
@@ -242,8 +230,28 @@ void oniFrameRelease(OniFrame* pFrame) {
 
 void oniFrameAddRef(OniFrame* pFrame) {
     static auto* const forward = real<decltype(oniFrameAddRef)>("oniFrameAddRef");
-    forward(pFrame);
-    traceLine("oniFrameAddRef frame=0x%llx", traceAddress(pFrame));
+    traced(forward, "oniFrameAddRef frame=0x%llx", pFrame);
+}
+
+OniBool oniDeviceIsPropertySupported(OniDeviceHandle device, int propertyId) {
+    static auto* const forward =
+        real<decltype(oniDeviceIsPropertySupported)>("oniDeviceIsPropertySupported");
+    return tracedQuestion(forward, "oniDeviceIsPropertySupported device=0x%llx property=%d -> %d",
+                          device, propertyId);
+}
+
+OniBool oniDeviceIsCommandSupported(OniDeviceHandle device, int commandId) {
+    static auto* const forward =
+        real<decltype(oniDeviceIsCommandSupported)>("oniDeviceIsCommandSupported");
+    return tracedQuestion(forward, "oniDeviceIsCommandSupported device=0x%llx command=%d -> %d",
+                          device, commandId);
+}
+
+OniBool oniStreamIsPropertySupported(OniStreamHandle stream, int propertyId) {
+    static auto* const forward =
+        real<decltype(oniStreamIsPropertySupported)>("oniStreamIsPropertySupported");
+    return tracedQuestion(forward, "oniStreamIsPropertySupported stream=0x%llx property=%d -> %d",
+                          stream, propertyId);
 }
 
 }  // extern "C"

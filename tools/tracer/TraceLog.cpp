@@ -1,66 +1,33 @@
 #include "TraceLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+
+#include "AppendFile.h"
+#include "StopPoint.h"
 
 namespace {
 
 constexpr std::size_t kMaxLineBytes = 2048;
 
-class TraceFile {
-public:
-    TraceFile() {
-        const char* path = std::getenv("CAMWATCH_TRACE");
-        if (path != nullptr && *path != '\0') {
-            fd_ = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-            if (fd_ < 0) {
-                std::fprintf(stderr, "camwatch_trace: cannot open %s\n", path);
-            }
-        }
-    }
-    TraceFile(const TraceFile&) = delete;
-    TraceFile& operator=(const TraceFile&) = delete;
-    ~TraceFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
-
-    void append(const char* bytes, std::size_t size) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        while (size > 0) {
-            const ssize_t written = ::write(fd_, bytes, size);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                return;
-            }
-            bytes += written;
-            size -= static_cast<std::size_t>(written);
-        }
-    }
-
-private:
-    int fd_ = -1;
-    std::mutex mutex_;
-};
-
-TraceFile& traceFile() {
+AppendFile& traceFile() {
     // Created on first use, from whichever thread calls first; never destroyed
     // before the last library call of a process that ends by exit().
-    static auto* const file = new TraceFile;
+    static auto* const file = [] {
+        const char* path = std::getenv("CAMWATCH_TRACE");
+        if (path == nullptr || *path == '\0') {
+            return new AppendFile;
+        }
+        auto* opened = new AppendFile(path);
+        if (!opened->isOpen()) {
+            std::fprintf(stderr, "camwatch_trace: cannot open %s\n", path);
+        }
+        return opened;
+    }();
     return *file;
 }
 
@@ -71,7 +38,7 @@ bool traceEnabled() {
 }
 
 void traceLine(const char* format, ...) {
-    TraceFile& file = traceFile();
+    AppendFile& file = traceFile();
     if (!file.isOpen()) {
         return;
     }
@@ -87,6 +54,8 @@ void traceLine(const char* format, ...) {
     const std::size_t size = std::min(static_cast<std::size_t>(length), line.size() - 2);
     line[size] = '\n';
     file.append(line.data(), size + 1);
+    line[size] = '\0';
+    stopIfAsked(line.data());
 }
 
 unsigned long long traceAddress(const void* pointer) {

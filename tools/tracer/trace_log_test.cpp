@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ReadFailure.h"
+#include "StopPoint.h"
 #include "TraceLog.h"
 
 namespace {
@@ -23,6 +24,14 @@ TEST(ReadFailurePeriod, OnlyAWholePositiveNumberTurnsInjectionOn) {
                             "99999999999999999999999"}) {
         EXPECT_EQ(readFailurePeriod(off), 0) << (off != nullptr ? off : "(null)");
     }
+}
+
+TEST(StopPoint, MatchesTheWholeFunctionNameOnly) {
+    EXPECT_TRUE(isCallOf("oniStreamStop stream=0x1", "oniStreamStop"));
+    EXPECT_TRUE(isCallOf("oniShutdown", "oniShutdown"));
+    EXPECT_FALSE(isCallOf("oniStreamStopped stream=0x1", "oniStreamStop"));
+    EXPECT_FALSE(isCallOf("oniStream stream=0x1", "oniStreamStop"));
+    EXPECT_FALSE(isCallOf("oniShutdown", ""));
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // against what the program printed.
 #pragma once
 
-#include <mutex>
 #include <string>
+
+#include "AppendFile.h"
 
 namespace vcam {
 
@@ -13,16 +14,12 @@ public:
     EventLog() = default;
     // Appends to path; throws std::runtime_error when it cannot be opened.
     explicit EventLog(const std::string& path);
-    ~EventLog();
-    EventLog(const EventLog&) = delete;
-    EventLog& operator=(const EventLog&) = delete;
 
     // Adds the newline; the line is on disk when this returns.
     void write(const std::string& line);
 
 private:
-    int fd_ = -1;
-    std::mutex mutex_;
+    AppendFile file_;
 };
 
 }  // namespace vcam

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 namespace vcam {
 
@@ -56,55 +58,34 @@ std::int64_t frameBytes(int stride, int height) {
     return static_cast<std::int64_t>(stride) * std::max(height, 0);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Decimal or 0x-hexadecimal, optionally signed; the whole word must be a number
 // that fits, so "12ms" or an overflowing value is reported rather than truncated.
-std::optional<std::int64_t> parseInteger(const std::string& text) {
-    std::size_t i = 0;
+std::optional<std::int64_t> parseInteger(std::string_view text) {
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
     }
     int base = 10;
-    if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
-        i += 2;
+        text.remove_prefix(2);
     }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
+    // Unsigned, so that a second sign is refused and the magnitude of the
+    // most negative value still fits.
+    std::uint64_t magnitude = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, magnitude, base);
     const std::uint64_t limit =
         static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
-    std::uint64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const int digit = hexDigit(text[i]);
-        if (digit < 0 || digit >= base) {
-            return std::nullopt;
-        }
-        const auto d = static_cast<std::uint64_t>(digit);
-        if (value > (limit - d) / static_cast<std::uint64_t>(base)) {
-            return std::nullopt;
-        }
-        value = value * static_cast<std::uint64_t>(base) + d;
+    if (text.empty() || error != std::errc() || stop != end || magnitude > limit) {
+        return std::nullopt;
     }
     if (negative) {
-        return value == limit ? std::numeric_limits<std::int64_t>::min()
-                              : -static_cast<std::int64_t>(value);
+        return magnitude == limit ? std::numeric_limits<std::int64_t>::min()
+                                  : -static_cast<std::int64_t>(magnitude);
     }
-    return static_cast<std::int64_t>(value);
+    return static_cast<std::int64_t>(magnitude);
 }
 
 std::vector<std::string> splitWords(const std::string& line) {
