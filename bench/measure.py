@@ -1,14 +1,19 @@
-"""Runs a measured program on the virtual camera and reads what it leaves
-behind: CPU time, resident memory, frame lines, valgrind's counts."""
+"""Runs a measured program on the virtual camera, through the runner every
+suite uses, and reads what it leaves behind: CPU time, resident memory, frame
+lines, valgrind's counts."""
 
 import os
 import re
+import shlex
 import subprocess
+import sys
 import time
 
-import pexpect
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "lib"))
+import camwatch_run  # noqa: E402  (found through the path above)
 
-FRAME_LINE = re.compile(rb"^\[\d+\] (Depth middle|Color RGB)", re.MULTILINE)
+FRAME_LINE = camwatch_run.FRAME_LINE
 IDLE_WINDOW = 0.3  # seconds without frame work: the frames are through
 IDLE_NS = 2_000_000  # CPU in the window below this is the key poll alone
 
@@ -70,43 +75,61 @@ def hang(argv, pid, stacks_path, seconds):
                 f"every thread's stack is in {stacks_path}")
 
 
-def run(argv, env, out_path, stacks_path, min_seconds, key_timeout=30, on_poll=None):
-    """Runs `argv` with stdin a pipe and stdout and stderr to `out_path`. Once
+def start(argv, runtime, scenario_text, script_path=None, stdin="pipe", log=False,
+          stdout=None):
+    """A runner, started by `with`, for `argv` with the camera's log off unless asked for: it
+    writes a line per frame, work the measured programs would pay for. A
+    command with arguments runs through a script at `script_path` that execs
+    it, as the runner starts a bare program."""
+    program = argv[0]
+    if len(argv) > 1:
+        program = script_path
+        with open(program, "w") as script:
+            script.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, argv)) + "\n")
+        os.chmod(program, 0o755)
+    run = camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
+                                binary=program, tracer=False, stdout=stdout)
+    if not log:
+        del run.env["VCAM_LOG"]
+    return run
+
+
+def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_timeout=30,
+        on_poll=None, log_path=None):
+    """Runs `argv` with stdin a pipe and stdout to `out_path`. Once
     `min_seconds` have passed and the process has done no frame work for
     IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
     A process that outlives `key_timeout` after the key is a Hang."""
-    with open(out_path, "wb") as out:
-        proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=out,
-                                stderr=subprocess.STDOUT)
-    started = time.monotonic()
-    last_cpu, last_busy = 0, started
-    give_up = started + 4 * min_seconds + 30
-    while proc.poll() is None:
-        time.sleep(0.05)
-        now = time.monotonic()
-        cpu = cpu_ns(proc.pid)
-        if cpu is not None and cpu - last_cpu > IDLE_NS:
-            last_cpu, last_busy = cpu, now
-        if on_poll:
-            on_poll(proc.pid, now - started)
-        if now - started >= min_seconds and now - last_busy >= IDLE_WINDOW or now > give_up:
-            break
-    try:
-        proc.stdin.write(b"q")
-        proc.stdin.close()
-    except BrokenPipeError:
-        pass
-    deadline = time.monotonic() + key_timeout
-    while True:
-        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-        if pid:
-            break
-        if time.monotonic() > deadline:
-            failure = hang(argv, proc.pid, stacks_path, key_timeout)
-            proc.wait()
-            raise failure
-        time.sleep(0.01)
-    proc.returncode = code = os.waitstatus_to_exitcode(status)
+    with open(out_path, "wb") as out, start(argv, runtime, scenario_text, out_path + ".sh",
+                                            log=log_path is not None, stdout=out) as runner:
+        proc = runner.proc
+        started = time.monotonic()
+        last_cpu, last_busy = 0, started
+        give_up = started + 4 * min_seconds + 30
+        while proc.poll() is None:
+            time.sleep(0.05)
+            now = time.monotonic()
+            cpu = cpu_ns(proc.pid)
+            if cpu is not None and cpu - last_cpu > IDLE_NS:
+                last_cpu, last_busy = cpu, now
+            if on_poll:
+                on_poll(proc.pid, now - started)
+            if now - started >= min_seconds and now - last_busy >= IDLE_WINDOW or now > give_up:
+                break
+        runner.press_key()
+        deadline = time.monotonic() + key_timeout
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() > deadline:
+                raise hang(argv, proc.pid, stacks_path, key_timeout)
+            time.sleep(0.01)
+        # Reaped here for its rusage: the runner is told the status.
+        proc.returncode = code = os.waitstatus_to_exitcode(status)
+        if log_path:
+            with open(runner.log_path, "rb") as log, open(log_path, "wb") as copy:
+                copy.write(log.read())
     if code != 0:
         raise RuntimeError(f"{' '.join(argv)} ended with status {code}; output in {out_path}")
     return usage
@@ -136,26 +159,21 @@ def memcheck_allocations(text):
     return int(match.group(1).replace(",", ""))
 
 
-def key_to_exit(argv, env, settle_seconds, stacks_path, timeout=30):
-    """Runs `argv` on a pseudo-terminal. Returns the seconds from the start to
-    the first frame line and from writing a key to the process's exit."""
+def key_to_exit(argv, runtime, scenario_text, settle_seconds, stacks_path, timeout=30):
+    """Runs `argv` with a pseudo-terminal for its controlling terminal and
+    stdin. Returns the seconds from the start to the first frame line and from
+    writing a key to the end of its output, which comes with its exit."""
     started = time.monotonic()
-    child = pexpect.spawn(argv[0], argv[1:], env=env, timeout=timeout)
-    child.delaybeforesend = None  # the key goes out when it is timed
-    try:
-        child.expect(FRAME_LINE)
+    with start(argv, runtime, scenario_text, stdin="pty") as runner:
+        runner.wait_for_frames(1, timeout=timeout)
         first_frame = time.monotonic() - started
-        time.sleep(settle_seconds)
+        runner.read_for(settle_seconds)
         key_at = time.monotonic()
-        child.send(b"q")
-        try:
-            child.expect(pexpect.EOF)
-        except pexpect.TIMEOUT:
-            raise hang(argv, child.pid, stacks_path, timeout) from None
+        runner.press_key()
+        if runner.read_for(timeout):
+            raise hang(argv, runner.proc.pid, stacks_path, timeout)
         exit_after_key = time.monotonic() - key_at
-        child.wait()
-    finally:
-        child.close(force=True)
-    if child.exitstatus != 0:
-        raise RuntimeError(f"{argv[0]} ended with {child.exitstatus} on a terminal")
+        status = runner.proc.wait(timeout)
+    if status != 0:
+        raise RuntimeError(f"{argv[0]} ended with {status} on a terminal")
     return first_frame, exit_after_key

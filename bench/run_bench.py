@@ -67,23 +67,15 @@ class Bench:
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def env(self, fps, frames, **extra):
-        scenario_path = self.path("scenario.vcam")
-        with open(scenario_path, "w") as scenario:
-            scenario.write(measure.scenario(fps, frames))
-        env = {key: value for key, value in os.environ.items()
-               if not key.startswith(("VCAM_", "LD_"))}
-        env.update(LD_LIBRARY_PATH=self.runtime, VCAM_SCENARIO=scenario_path, **extra)
-        return env
-
-    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, **extra_env):
+    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, log_path=None):
         """One run until its frames are through, then a key; what it cost."""
         name = os.path.basename(program)
         out = out or self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
-        usage = measure.run(list(prefix) + [program], self.env(fps, frames, **extra_env), out,
-                            os.path.join(self.output, f"hang-{name}-stacks.txt"), min_seconds,
-                            key_timeout=120 if prefix else 30, on_poll=on_poll)
+        usage = measure.run(list(prefix) + [program], self.runtime, measure.scenario(fps, frames),
+                            out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
+                            min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
+                            log_path=log_path)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
                 "switches": usage.ru_nvcsw + usage.ru_nivcsw,
                 "handled": measure.frames_handled(out)}
@@ -187,7 +179,7 @@ class Bench:
         rows = []
         for fps, frames, _ in RATES:
             log_path = self.path("vcam.log")
-            result = self.run(self.camwatch, fps, self.scaled(frames), VCAM_LOG=log_path)
+            result = self.run(self.camwatch, fps, self.scaled(frames), log_path=log_path)
             with open(log_path) as log:
                 sent = sum(int(count) for count in
                            re.findall(r"^sent \S+ \S+ (\d+)$", log.read(), re.MULTILINE))
@@ -255,7 +247,7 @@ class Bench:
             # Keys land at different points of the 100 ms key poll.
             settle = 0.2 + (index % 10) * 0.013
             first, exit_after_key = measure.key_to_exit(
-                [self.camwatch], self.env(30, 100000), settle,
+                [self.camwatch], self.runtime, measure.scenario(30, 100000), settle,
                 os.path.join(self.output, "hang-camwatch-terminal-stacks.txt"))
             startup.append(first * 1e3)
             exits.append(exit_after_key * 1e3)

@@ -46,7 +46,7 @@ class Runs(unittest.TestCase):
     def run_program(self, code, key_timeout=30):
         self.workdir = tempfile.mkdtemp()
         self.stacks = os.path.join(self.workdir, "stacks.txt")
-        return measure.run([sys.executable, "-c", code], dict(os.environ),
+        return measure.run([sys.executable, "-c", code], self.workdir, "",
                            os.path.join(self.workdir, "out"), self.stacks, min_seconds=0.1,
                            key_timeout=key_timeout)
 
