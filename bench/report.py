@@ -83,10 +83,14 @@ class Checks:
                            else "camwatch loses more than the baseline."))
         if self.own_allocations > targets.OWN_ALLOCATIONS_PER_FRAME_MAX:
             a = r["allocations"]
-            out.append(f"- Allocations: runs of {a['sent'][0]} and {a['sent'][1]} frames "
-                       f"sent; camwatch handled {a['camwatch']['handled']}, the baseline "
-                       f"{a['baseline']['handled']}: frames handled by one and not the other "
-                       "change the library's own allocations too.")
+            c, b = a["camwatch"], a["baseline"]
+            extra = [mine - theirs for mine, theirs in zip(c["totals"], b["totals"])]
+            out.append(f"- Allocations: camwatch made {extra[0]} allocations more than the "
+                       f"baseline in the runs of {a['sent'][0]} frames sent and {extra[1]} "
+                       f"more in those of {a['sent'][1]} (frames handled: camwatch "
+                       f"{c['handled']}, baseline {b['handled']}), a change of "
+                       f"{extra[1] - extra[0]:+d} for {a['sent'][1] - a['sent'][0]} more "
+                       "frames.")
         if self.growth > targets.MEMORY_GROWTH_MAX_KIB:
             m = r["memory"]
             step, at = m["largest_step"]

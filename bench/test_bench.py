@@ -78,9 +78,9 @@ def sample_results():
 
     def valgrind(camwatch, baseline):
         return {"sent": [60, 120], "own_per_frame": camwatch - baseline,
-                "camwatch": {"totals": [100, 100 + 60 * camwatch], "handled": [60, 120],
+                "camwatch": {"totals": [100, int(100 + 60 * camwatch)], "handled": [60, 120],
                              "per_frame": camwatch},
-                "baseline": {"totals": [90, 90 + 60 * baseline], "handled": [60, 120],
+                "baseline": {"totals": [90, int(90 + 60 * baseline)], "handled": [60, 120],
                              "per_frame": baseline}}
 
     samples = [[0.2, 5, 10240], [0.7, 700, 10496], [1.2, 1400, 10530], [1.7, 2100, 10530]]
