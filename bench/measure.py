@@ -1,278 +1,179 @@
-"""Measuring helpers for scripts/bench: process CPU and memory from /proc,
-statistics, and readers of the files the measured programs leave behind."""
+"""Runs a measured program on the virtual camera, through the runner every
+suite uses, and reads what it leaves behind: CPU time, resident memory, frame
+lines, valgrind's counts."""
 
-import math
 import os
-import pty
 import re
-import select
+import shlex
 import subprocess
-import threading
+import sys
 import time
 
-FRAME_LINE = re.compile(rb"^\[\d+\] (Depth middle|Color RGB)", re.MULTILINE)
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "lib"))
+import camwatch_run  # noqa: E402  (found through the path above)
+
+FRAME_LINE = camwatch_run.FRAME_LINE
+IDLE_WINDOW = 0.3  # seconds without frame work: the frames are through
+IDLE_NS = 2_000_000  # CPU in the window below this is the key poll alone
 
 
-def median(values):
-    ordered = sorted(values)
-    if not ordered:
-        raise ValueError("median of no values")
-    middle = len(ordered) // 2
-    if len(ordered) % 2:
-        return ordered[middle]
-    return (ordered[middle - 1] + ordered[middle]) / 2
+class Hang(RuntimeError):
+    """A program that did not exit after its key; its stacks are saved."""
 
 
-def percentile(values, share):
-    """Nearest-rank percentile: the smallest value with at least `share`
-    (0 < share <= 1) of all values at or below it."""
-    ordered = sorted(values)
-    if not ordered or not 0 < share <= 1:
-        raise ValueError("percentile needs values and a share in (0, 1]")
-    # Rounded first so that 100 * 0.99 is 99, not a hair above it.
-    rank = max(1, math.ceil(round(len(ordered) * share, 9)))
-    return ordered[rank - 1]
+WIDTH, HEIGHT = 640, 480  # a camera's default mode
 
 
-def parse_stat_cpu_seconds(stat_text):
-    """User + system seconds from the text of /proc/<pid>/stat. The command
-    name may hold blanks and parentheses, so fields are counted after the last ')'."""
-    fields = stat_text[stat_text.rindex(")") + 2:].split()
-    # utime and stime are fields 14 and 15 of the whole line; 'state' is field 3.
-    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+def scenario(fps, frames):
+    """A depth and color camera; fps 0 sends as fast as it can."""
+    sensor = f"fps={fps} frames={frames} width={WIDTH} height={HEIGHT} middle_step=1"
+    return f"device vcam://bench\ndepth {sensor}\ncolor {sensor}\n"
 
 
-def cpu_nanoseconds(pid):
-    """CPU time so far of every thread of `pid`, in ns; None once it is gone.
-    schedstat is exact to the ns, stat only to the clock tick."""
+def cpu_ns(pid):
+    """CPU time so far of every thread of `pid`, exact to the ns; None once gone."""
     try:
-        tasks = os.listdir(f"/proc/{pid}/task")
         total = 0
-        for task in tasks:
+        for task in os.listdir(f"/proc/{pid}/task"):
             with open(f"/proc/{pid}/task/{task}/schedstat") as schedstat:
                 total += int(schedstat.read().split()[0])
         return total
-    except FileNotFoundError:
-        return None
     except (OSError, ValueError, IndexError):
-        try:
-            with open(f"/proc/{pid}/stat") as stat:
-                return int(parse_stat_cpu_seconds(stat.read()) * 1e9)
-        except OSError:
-            return None
-
-
-def parse_rss_kib(status_text):
-    match = re.search(r"^VmRSS:\s+(\d+) kB", status_text, re.MULTILINE)
-    return int(match.group(1)) if match else None
+        return None
 
 
 def rss_kib(pid):
     try:
         with open(f"/proc/{pid}/status") as status:
-            return parse_rss_kib(status.read())
+            match = re.search(r"^VmRSS:\s+(\d+) kB", status.read(), re.MULTILINE)
     except OSError:
         return None
+    return int(match.group(1)) if match else None
 
 
-class LineCounter:
-    """Counts frame lines in a file that another process keeps appending to,
-    reading only what is new each time."""
-
-    def __init__(self, path):
-        self.path = path
-        self.offset = 0
-        self.lines = 0
-        self.tail = b""
-
-    def update(self):
-        try:
-            with open(self.path, "rb") as output:
-                output.seek(self.offset)
-                new = output.read()
-        except FileNotFoundError:
-            return self.lines
-        self.offset += len(new)
-        text = self.tail + new
-        complete, _, self.tail = text.rpartition(b"\n")
-        if complete:
-            self.lines += len(FRAME_LINE.findall(complete + b"\n"))
-        return self.lines
+def save_stacks(argv, pid, path):
+    """Every thread's stack, to tell where a process that will not end waits.
+    Under valgrind the program's own stacks come through its gdbserver."""
+    command = ["gdb", "-batch"]
+    if os.path.basename(argv[0]) == "valgrind":
+        command += [argv[-1], "-ex", f"target remote | vgdb --pid={pid}"]
+    else:
+        command += ["-p", str(pid)]
+    with open(path, "w") as stacks:
+        subprocess.run(command + ["-ex", "thread apply all bt"], stdout=stacks,
+                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120,
+                       check=False)
 
 
-def count_frame_lines(path):
-    return LineCounter(path).update()
+def hang(argv, pid, stacks_path, seconds):
+    try:
+        save_stacks(argv, pid, stacks_path)
+    finally:
+        os.kill(pid, 9)
+    return Hang(f"{' '.join(argv)} did not exit within {seconds} s of its key; "
+                f"every thread's stack is in {stacks_path}")
 
 
-def parse_callgrind_total(text):
-    """Total instruction count (Ir) of a callgrind output file."""
-    for key in ("summary:", "totals:"):
-        match = re.search(rf"^{key}\s+(\d+)", text, re.MULTILINE)
-        if match:
-            return int(match.group(1))
-    raise ValueError("no summary or totals line in the callgrind output")
+def start(argv, runtime, scenario_text, script_path=None, stdin="pipe", log=False,
+          stdout=None):
+    """A runner, started by `with`, for `argv` with the camera's log off unless asked for: it
+    writes a line per frame, work the measured programs would pay for. A
+    command with arguments runs through a script at `script_path` that execs
+    it, as the runner starts a bare program."""
+    program = argv[0]
+    if len(argv) > 1:
+        program = script_path
+        with open(program, "w") as script:
+            script.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, argv)) + "\n")
+        os.chmod(program, 0o755)
+    run = camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
+                                binary=program, tracer=False, stdout=stdout)
+    if not log:
+        del run.env["VCAM_LOG"]
+    return run
 
 
-def parse_alloc_counts(text):
-    """The last line the allocation counter wrote, as a dict of ints."""
-    lines = [line for line in text.splitlines() if line.strip()]
-    if not lines:
-        raise ValueError("the allocation counter wrote nothing")
-    return {key: int(value) for key, value in (word.split("=") for word in lines[-1].split())}
-
-
-def parse_sent(log_text):
-    """Frames the virtual camera says it sent, per sensor, from its log."""
-    sent = {}
-    for line in log_text.splitlines():
-        words = line.split()
-        if len(words) == 4 and words[0] == "sent":
-            sent[words[2]] = sent.get(words[2], 0) + int(words[3])
-    return sent
-
-
-def scenario(fps, frames, uri="vcam://bench"):
-    """Text of a virtual camera with 640x480 depth and color streams."""
-    return (f"device {uri}\n"
-            f"depth fps={fps} frames={frames} middle_step=1\n"
-            f"color fps={fps} frames={frames} middle_step=1\n")
-
-
-class Run:
-    """One run of a monitor program with stdin on a pipe: wait until `done`
-    says so (or the process stays idle once `min_seconds` have passed), then
-    press a key and collect its resource usage."""
-
-    IDLE_WINDOW = 0.3  # seconds without CPU use that count as idle
-    IDLE_NS = 2_000_000  # CPU below this in the window is the key poll only
-
-    def __init__(self, argv, env, out_path):
-        self.out_path = out_path
-        self.start = time.monotonic()
-        with open(out_path, "wb") as out:
-            self.proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=out,
-                                         stderr=subprocess.STDOUT)
-        self.lines = LineCounter(out_path)
-        self.rss_samples = []  # (seconds since start, frame lines, RSS KiB)
-        self.delivered_at = None
-        self.killed = False  # by finish(), for not exiting in time
-
-    def wait_delivered(self, min_seconds, timeout, done=None, sample_rss=False):
-        last_cpu = cpu_nanoseconds(self.proc.pid)
-        last_change = time.monotonic()
-        while True:
+def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_timeout=30,
+        on_poll=None, log_path=None):
+    """Runs `argv` with stdin a pipe and stdout to `out_path`. Once
+    `min_seconds` have passed and the process has done no frame work for
+    IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
+    A process that outlives `key_timeout` after the key is a Hang."""
+    with open(out_path, "wb") as out, start(argv, runtime, scenario_text, out_path + ".sh",
+                                            log=log_path is not None, stdout=out) as runner:
+        proc = runner.proc
+        started = time.monotonic()
+        last_cpu, last_busy = 0, started
+        give_up = started + 4 * min_seconds + 30
+        while proc.poll() is None:
             time.sleep(0.05)
             now = time.monotonic()
-            lines = self.lines.update()
-            if sample_rss and (not self.rss_samples or now - self.start
-                               >= self.rss_samples[-1][0] + 0.5 or lines and not
-                               self.rss_samples[-1][1]):
-                self.rss_samples.append((now - self.start, lines, rss_kib(self.proc.pid)))
-            if self.proc.poll() is not None:
+            cpu = cpu_ns(proc.pid)
+            if cpu is not None and cpu - last_cpu > IDLE_NS:
+                last_cpu, last_busy = cpu, now
+            if on_poll:
+                on_poll(proc.pid, now - started)
+            if now - started >= min_seconds and now - last_busy >= IDLE_WINDOW or now > give_up:
                 break
-            cpu = cpu_nanoseconds(self.proc.pid)
-            if cpu is not None and last_cpu is not None and cpu - last_cpu > self.IDLE_NS:
-                last_cpu, last_change = cpu, now
-            elapsed = now - self.start
-            if done is not None and done(lines):
-                break
-            if elapsed >= min_seconds and now - last_change >= self.IDLE_WINDOW:
-                # The frames ended when the CPU use did.
-                self.delivered_at = last_change
-                break
-            if elapsed >= timeout:
-                break
-        if self.delivered_at is None:
-            self.delivered_at = time.monotonic()
-        if sample_rss:
-            self.rss_samples.append((self.delivered_at - self.start, self.lines.update(),
-                                     rss_kib(self.proc.pid)))
-
-    def save_stacks(self, path):
-        """Every thread's stack, for telling where a process that will not end waits."""
-        with open(path, "w") as stacks:
-            subprocess.run(["gdb", "-p", str(self.proc.pid), "-batch", "-ex",
-                            "thread apply all bt 12"], stdout=stacks, stderr=subprocess.STDOUT,
-                           stdin=subprocess.DEVNULL, timeout=60, check=False)
-
-    def finish(self, timeout=30):
-        """Presses a key; returns (exit code, CPU seconds user+system, seconds from
-        the start to the end of the frames)."""
-        try:
-            self.proc.stdin.write(b"q")
-            self.proc.stdin.close()
-        except BrokenPipeError:
-            pass
-        deadline = time.monotonic() + timeout
+        runner.press_key()
+        deadline = time.monotonic() + key_timeout
         while True:
-            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
             if pid:
                 break
             if time.monotonic() > deadline:
-                self.save_stacks(self.out_path + ".hang.txt")
-                self.proc.kill()
-                self.killed = True
-                pid, status, usage = os.wait4(self.proc.pid, 0)
-                break
+                raise hang(argv, proc.pid, stacks_path, key_timeout)
             time.sleep(0.01)
-        self.proc.returncode = os.waitstatus_to_exitcode(status)
-        self.lines.update()
-        return (self.proc.returncode, usage.ru_utime + usage.ru_stime,
-                self.delivered_at - self.start)
+        # Reaped here for its rusage: the runner is told the status.
+        proc.returncode = code = os.waitstatus_to_exitcode(status)
+        if log_path:
+            with open(runner.log_path, "rb") as log, open(log_path, "wb") as copy:
+                copy.write(log.read())
+    if code != 0:
+        raise RuntimeError(f"{' '.join(argv)} ended with status {code}; output in {out_path}")
+    return usage
 
 
-def key_to_exit(argv, env, settle_seconds, timeout=30):
-    """Runs `argv` on a new pseudo-terminal. Returns (seconds from exec to the
-    first frame line, seconds from writing a key to the process's exit, exit code)."""
+def frames_handled(out_path):
+    """Frame lines camwatch printed, or the counts the baseline prints at exit."""
+    with open(out_path, "rb") as out:
+        text = out.read()
+    counts = re.findall(rb"^(?:depth|color) frames (\d+)$", text, re.MULTILINE)
+    return sum(map(int, counts)) if counts else len(FRAME_LINE.findall(text))
+
+
+def callgrind_total(text):
+    """Instructions (Ir) in all of a callgrind output file."""
+    match = re.search(r"^(?:summary|totals):\s+(\d+)", text, re.MULTILINE)
+    if not match:
+        raise ValueError("no summary or totals line in the callgrind output")
+    return int(match.group(1))
+
+
+def memcheck_allocations(text):
+    """Heap allocations that valgrind's memcheck counted in a whole run."""
+    match = re.search(r"total heap usage: ([\d,]+) allocs", text)
+    if not match:
+        raise ValueError("no heap usage summary in the memcheck log")
+    return int(match.group(1).replace(",", ""))
+
+
+def key_to_exit(argv, runtime, scenario_text, settle_seconds, stacks_path, timeout=30):
+    """Runs `argv` with a pseudo-terminal for its controlling terminal and
+    stdin. Returns the seconds from the start to the first frame line and from
+    writing a key to the end of its output, which comes with its exit."""
     started = time.monotonic()
-    pid, master = pty.fork()
-    if pid == 0:
-        try:
-            os.execve(argv[0], argv, env)
-        finally:
-            os._exit(127)
-    ended = {}
-
-    def reap():
-        _, status = os.waitpid(pid, 0)
-        ended["at"] = time.monotonic()
-        ended["code"] = os.waitstatus_to_exitcode(status)
-
-    reaper = threading.Thread(target=reap, daemon=True)
-    reaper.start()
-    buffered = b""
-    first_frame = None
-    key_at = None
-    deadline = started + timeout
-    try:
-        while time.monotonic() < deadline:
-            # The terminal is drained all along: a full one would stall the program.
-            readable, _, _ = select.select([master], [], [], 0.005)
-            if readable:
-                try:
-                    chunk = os.read(master, 65536)
-                except OSError:  # EIO: every holder of the terminal's other side is gone
-                    break
-                if not chunk:
-                    break
-                if first_frame is None:
-                    buffered += chunk
-                    if FRAME_LINE.search(buffered):
-                        first_frame = time.monotonic()
-            now = time.monotonic()
-            if key_at is None and first_frame is not None and now - first_frame >= settle_seconds:
-                key_at = time.monotonic()
-                os.write(master, b"q")
-            if "at" in ended:
-                break
-    finally:
-        reaper.join(timeout=max(0.0, deadline - time.monotonic()))
-        os.close(master)
-    if "at" not in ended:
-        os.kill(pid, 9)
-        reaper.join()
-        raise RuntimeError(f"{argv[0]} did not exit within {timeout} s")
-    if first_frame is None or key_at is None:
-        raise RuntimeError(f"{argv[0]} exited (status {ended['code']}) before a key was sent")
-    return first_frame - started, ended["at"] - key_at, ended["code"]
+    with start(argv, runtime, scenario_text, stdin="pty") as runner:
+        runner.wait_for_frames(1, timeout=timeout)
+        first_frame = time.monotonic() - started
+        runner.read_for(settle_seconds)
+        key_at = time.monotonic()
+        runner.press_key()
+        if runner.read_for(timeout):
+            raise hang(argv, runner.proc.pid, stacks_path, timeout)
+        exit_after_key = time.monotonic() - key_at
+        status = runner.proc.wait(timeout)
+    if status != 0:
+        raise RuntimeError(f"{argv[0]} ended with {status} on a terminal")
+    return first_frame, exit_after_key

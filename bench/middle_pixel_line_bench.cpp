@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "FrameCallback.h"
 #include "MiddlePixelLine.h"
-#include "PrintPath.h"
 #include "SampleFrames.h"
 
 namespace {
@@ -33,7 +33,8 @@ void formatOnly(benchmark::State& state, FrameOf which) {
 void formatAndPrint(benchmark::State& state, FrameOf which) {
     const SampleFrames frames;
     const FrameView frame = (frames.*which)();
-    // An unnamed file on disk: removed by the system when closed.
+    // An unnamed file on disk, line-buffered like the program's stdout: every
+    // line costs the write the program's line does.
     const std::unique_ptr<std::FILE, FileCloser> out(std::tmpfile());
     if (!out || std::setvbuf(out.get(), nullptr, _IOLBF, BUFSIZ) != 0) {
         state.SkipWithError("cannot open a line-buffered temporary file");

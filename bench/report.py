@@ -1,221 +1,252 @@
-"""Writes RESULTS.md and the CPU-per-frame plot from the figures run_bench.py
-gathered."""
+"""Renders RESULTS.md from what run_bench.py measured. Every figure in it is
+taken from the results or from targets.py; the prose holds none of its own."""
 
-import os
-import subprocess
-
-PLOT_NAME = "cpu_per_frame.png"
-
-TARGET_RATIO = 1.2
-TARGET_P99_MS = 110
+import targets
 
 
 def rate_name(fps):
-    return f"{fps}" if fps else "max"
+    return str(fps) if fps else "max"
 
 
-def yes_no(good):
-    return "met" if good else "**missed**"
+def verdict(met):
+    return "met" if met else "**MISSED**"
 
 
-def plot_data(rows):
-    """Lines of gnuplot data: x position, label, camwatch and baseline µs."""
-    lines = []
-    for position, row in enumerate(rows):
-        lines.append(f"{position} \"{rate_name(row['fps'])}\" "
-                     f"{row['camwatch']['us_per_frame']:.3f} "
-                     f"{row['baseline']['us_per_frame']:.3f}")
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + " --- |" * len(header)]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
     return "\n".join(lines) + "\n"
 
 
-def plot(rows, output_dir):
-    data_path = os.path.join(output_dir, "cpu_per_frame.dat")
-    with open(data_path, "w") as data:
-        data.write(plot_data(rows))
-    script = f"""
-set terminal pngcairo size 900,560 font "Sans,11"
-set output "{os.path.join(output_dir, PLOT_NAME)}"
-set title "CPU time (user + system) per frame sent, 640x480 depth + color"
-set xlabel "frames per second per stream (max = as fast as the virtual camera can)"
-set ylabel "microseconds per frame"
-set yrange [0:*]
-set grid ytics
-set key top right
-set style data linespoints
-plot "{data_path}" using 1:3:xtic(2) title "camwatch" lw 2 pt 7, \\
-     "" using 1:4 title "baseline (reads and releases only)" lw 2 pt 5
-"""
-    subprocess.run(["gnuplot"], input=script, text=True, check=True)
-    os.remove(data_path)
+def spread(s, digits=2):
+    return f"{s['q1']:.{digits}f} to {s['q3']:.{digits}f}"
 
 
-def write(results, output_dir):
-    cpu = results["cpu_per_rate"]
-    rows = cpu["rows"]
-    plot(rows, output_dir)
-    m = results["machine"]
-    out = []
-    add = out.append
-    add("# camwatch performance results\n")
-    add("Written by `scripts/bench`; every figure below comes from one run of it.\n")
-    add(f"Machine: {m['nproc']} CPUs ({m['cpu']}), {m['memory']} memory, Linux {m['kernel']}; "
-        f"run {m['date']}" + (" (quick run: fewer, shorter runs)" if results["quick"] else "")
-        + ".\n")
-    add("The machine was shared with other work while this ran: timings carry that noise; "
-        "instruction counts (callgrind) do not.\n")
+class Checks:
+    """The targets, judged on one run's results."""
 
-    add("## Targets\n")
-    worst_ratio = max(row["ratio"] for row in rows)
-    lossless = [row for row in results["delivery_with_log"] if row["fps"] and row["fps"] <= 3000]
-    lost = sum(row["sent"] - row["printed"] for row in lossless)
-    alloc = results["allocations"]["camwatch_own_per_frame"]
-    mem = results["memory"]
-    growth = mem["last"][2] - mem["first"][2]
-    # A step while the library's frame pools fill is no leak; growth over the
-    # second half of the run, when they are full, would be.
-    late_growth = mem["last"][2] - mem["middle"][2]
-    p99_ms = results["latency"]["key_to_exit"]["p99"] * 1000
-    own_ir = results["callback_ir"]["camwatch"] - results["callback_ir"]["baseline"]
-    add("| target | measured | |")
-    add("| --- | --- | --- |")
-    add(f"| CPU per frame camwatch <= {TARGET_RATIO}x baseline at every rate | worst "
-        f"{worst_ratio:.2f}x | {yes_no(worst_ratio <= TARGET_RATIO)} |")
-    add(f"| 0 lost frames up to 3000 fps per stream | {lost} of "
-        f"{sum(row['sent'] for row in lossless)} not printed | {yes_no(lost == 0)} |")
-    add(f"| 0 heap allocations per frame in camwatch's own path | {alloc:+.3f} per frame "
-        f"against baseline; {results['frame_path_allocations']:.3f} in the line path alone "
-        f"| {yes_no(abs(alloc) < 0.01 and results['frame_path_allocations'] == 0)} |")
-    add(f"| flat memory | {late_growth:+d} KiB resident over the second half of the run "
-        f"({growth:+d} KiB from the first frame line) | {yes_no(late_growth <= 64)} |")
-    add(f"| key-to-exit p99 <= {TARGET_P99_MS} ms | {p99_ms:.1f} ms "
-        f"| {yes_no(p99_ms <= TARGET_P99_MS)} |\n")
+    def __init__(self, results):
+        self.r = results
+        rows = results["cpu_per_frame"]["rows"]
+        self.worst = max(rows, key=lambda row: row["ratio"]["median"])
+        self.lossless = [row for row in results["delivery"]
+                         if row["fps"] and row["fps"] <= targets.LOSSLESS_UP_TO_FPS]
+        self.lost = sum(row["sent"] - row["printed"] for row in self.lossless)
+        self.own_allocations = results["allocations"]["own_per_frame"]
+        self.growth = results["memory"]["growth_kib"]
+        self.p99 = results["latency"]["key_to_exit_p99_ms"]
 
-    if lost or worst_ratio > TARGET_RATIO:
-        add("## Why targets are missed\n")
-    if lost:
-        add("- Lost frames: the baseline, which does nothing but read and release, reads about "
-        "as many frames as camwatch prints (CPU table, `baseline frames read`), so the "
-        "frames are gone before either program's listener runs. The library hands frames to "
-        "listeners from a thread of its own that sleeps about 1 ms (`usleep`, seen with "
-        "`perf trace` and a backtrace into libOpenNI2) between deliveries, so at most about "
-        "1000 frames per second per stream reach a listener, and a newer frame replaces one "
-        "not yet handed on; at 300 fps a late wake-up of that thread on this busy machine "
-        "now and then costs a frame, in both programs. A throwaway reader "
-        "that waits with `OpenNI::waitForAnyStream` and calls `readFrame` in its own loop "
-        "got 5834 and 5852 of 6000 frames per stream at 3000 fps on this machine, against "
-        "about 1800 through listeners.")
-    if worst_ratio > TARGET_RATIO:
-        add("- CPU ratio: the whole process's CPU is mostly the library's and the virtual "
-        "camera's (a 640x480 frame copy per frame); camwatch's own part is the line, "
-        f"{own_ir:.0f} instructions per frame by callgrind (about 1 to 2 µs). At 30 and 300 fps the "
-        "run-to-run spread of the whole process's CPU on this shared machine is of the same "
-        "order as that difference, so a single run's ratio wanders; the instruction counts "
-        "are the stable figure.")
-    add("")
+    def rows(self):
+        ratio = self.worst["ratio"]["median"]
+        sent = sum(row["sent"] for row in self.lossless)
+        return [
+            (f"CPU per frame of camwatch <= {targets.CPU_RATIO_MAX}x the baseline's at every "
+             "rate (median of the pairs)",
+             f"worst {ratio:.2f}x, at {rate_name(self.worst['fps'])} fps",
+             verdict(ratio <= targets.CPU_RATIO_MAX)),
+            (f"<= {targets.LOST_FRAMES_MAX} frames lost up to {targets.LOSSLESS_UP_TO_FPS} fps "
+             "per stream", f"{self.lost} of {sent} not printed",
+             verdict(self.lost <= targets.LOST_FRAMES_MAX)),
+            (f"<= {targets.OWN_ALLOCATIONS_PER_FRAME_MAX} heap allocations per frame beyond "
+             "the baseline", f"{self.own_allocations:+.3f}",
+             verdict(self.own_allocations <= targets.OWN_ALLOCATIONS_PER_FRAME_MAX)),
+            (f"resident memory growth <= {targets.MEMORY_GROWTH_MAX_KIB} KiB from the first "
+             "frame line to the end of the run", f"{self.growth:+d} KiB",
+             verdict(self.growth <= targets.MEMORY_GROWTH_MAX_KIB)),
+            (f"key to exit p99 <= {targets.KEY_TO_EXIT_P99_MAX_MS} ms", f"{self.p99:.1f} ms",
+             verdict(self.p99 <= targets.KEY_TO_EXIT_P99_MAX_MS)),
+        ]
 
-    if results.get("failures"):
-        add("## Runs done again\n")
-        for failure in results["failures"]:
-            add(f"- {failure}")
-        add("")
+    def explanations(self):
+        """One paragraph per missed target, from this run's figures alone."""
+        r = self.r
+        out = []
+        for row in r["cpu_per_frame"]["rows"]:
+            if row["ratio"]["median"] > targets.CPU_RATIO_MAX:
+                out.append(f"- CPU at {rate_name(row['fps'])} fps: {own_cost(row)} "
+                           + instructions_sentence(r))
+        if self.lost > targets.LOST_FRAMES_MAX:
+            cpu_rows = {row["fps"]: row for row in r["cpu_per_frame"]["rows"]}
+            for row in self.lossless:
+                if row["sent"] > row["printed"] and row["fps"] in cpu_rows:
+                    cpu = cpu_rows[row["fps"]]
+                    out.append(
+                        f"- Lost frames at {rate_name(row['fps'])} fps: camwatch printed "
+                        f"{row['printed']} of {row['sent']} frames the camera sent. In the CPU "
+                        f"runs at that rate the baseline, whose listener only reads and "
+                        f"releases, read at worst {cpu['baseline']['handled_min']} of "
+                        f"{cpu['frames_sent']} and camwatch printed at worst "
+                        f"{cpu['camwatch']['handled_min']}: "
+                        + ("the baseline loses as many, so the frames are lost before the "
+                           "listeners run, in the library's delivery."
+                           if cpu["baseline"]["handled_min"] <= cpu["camwatch"]["handled_min"]
+                           else "camwatch loses more than the baseline."))
+        if self.own_allocations > targets.OWN_ALLOCATIONS_PER_FRAME_MAX:
+            a = r["allocations"]
+            c, b = a["camwatch"], a["baseline"]
+            extra = [mine - theirs for mine, theirs in zip(c["totals"], b["totals"])]
+            out.append(f"- Allocations: camwatch made {extra[0]} allocations more than the "
+                       f"baseline in the runs of {a['sent'][0]} frames sent and {extra[1]} "
+                       f"more in those of {a['sent'][1]} (frames handled: camwatch "
+                       f"{c['handled']}, baseline {b['handled']}), a change of "
+                       f"{extra[1] - extra[0]:+d} for {a['sent'][1] - a['sent'][0]} more "
+                       "frames.")
+        if self.growth > targets.MEMORY_GROWTH_MAX_KIB:
+            m = r["memory"]
+            step, at = m["largest_step"]
+            half = m["samples"][len(m["samples"]) // 2]
+            out.append(f"- Memory: the largest rise between two samples was {step:+d} KiB, "
+                       f"at {at:.1f} s; from {half[0]:.1f} s to the end the growth was "
+                       f"{m['samples'][-1][2] - half[2]:+d} KiB (samples below).")
+        if self.p99 > targets.KEY_TO_EXIT_P99_MAX_MS:
+            lat = r["latency"]["key_to_exit_ms"]
+            out.append(f"- Key to exit: median {lat['median']:.1f} ms, largest "
+                       f"{lat['max']:.1f} ms over {lat['count']} runs.")
+        return out
 
-    add("## CPU per frame against the baseline\n")
-    add("Each program runs on the virtual camera (640x480 depth and color, the same frame "
-        "count for both) with stdout to a file and stdin on a pipe; once the frames are "
-        "through, a byte on stdin ends it. CPU is user + system time of the whole process "
-        "(`wait4` rusage), which includes the virtual camera's own frame production, minus "
-        "the CPU of a run without frames (start, teardown, key poll: "
-        f"camwatch {cpu['fixed_cpu']['camwatch'] * 1000:.1f} ms, baseline "
-        f"{cpu['fixed_cpu']['baseline'] * 1000:.1f} ms), divided by the frames sent. "
-        "Median of the runs at each rate (the target is judged on it); the ratio of each "
-        "program's least run is given too, as other work on the machine only adds CPU.\n")
-    add("| fps per stream | frames sent | camwatch µs/frame | baseline µs/frame | ratio | "
-        "difference µs/frame | ratio of the least runs | camwatch lines | "
-        "baseline frames read | rate reached (fps) |")
-    add("| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |")
-    for row in rows:
+
+def own_cost(row):
+    c, b = row["camwatch"], row["baseline"]
+    return (f"camwatch used {c['us']['median'] - b['us']['median']:+.1f} µs per frame more "
+            f"than the baseline ({c['user_us'] - b['user_us']:+.1f} µs user, "
+            f"{c['system_us'] - b['system_us']:+.1f} µs system), with "
+            f"{c['switches']:.2f} and {b['switches']:.2f} context switches per frame.")
+
+
+def instructions_sentence(r):
+    listener = r["listener_instructions"]
+    line = r["line_alone"] or {}
+    text = (f"Inside its frame listener camwatch runs {listener['own_per_frame']:.0f} "
+            "instructions per frame more than the baseline (callgrind)")
+    hot = line.get("formatAndPrint/depth")
+    if hot:
+        text += (f"; formatting and printing a depth line over and over, caches warm, takes "
+                 f"{hot:.0f} ns")
+    return text + "."
+
+
+def header(r):
+    m = r["machine"]
+    load = r["cpu_per_frame"]["load"]
+    return [
+        "# camwatch performance results\n",
+        "Written by `scripts/bench`; every figure below comes from the run that wrote it, "
+        "the limits from `bench/targets.py`.\n",
+        f"Machine: {m['cpus']} CPUs ({m['cpu']}), Linux {m['kernel']}; run {m['date']}"
+        + (" (quick run: fewer and shorter runs)" if r["quick"] else "") + ".\n",
+        f"Load while the CPU pairs ran: load average {load['before'][0]:.2f} before and "
+        f"{load['after'][0]:.2f} after; the machine's CPUs were "
+        f"{load['busy'] * 100:.0f}% busy, {load['measured'] * 100:.0f}% of it (of all CPUs) "
+        "the measured programs', the rest other work. CPU times carry that noise; "
+        "instruction and allocation counts do not.\n",
+    ]
+
+
+def cpu_section(r):
+    cpu = r["cpu_per_frame"]
+    out = ["## CPU per frame against the baseline\n",
+           f"camwatch and `bench/baseline` (same start and teardown, but its listeners only "
+           "read and release frames) each run on the virtual camera, depth and color "
+           f"{r['config']['width']}x{r['config']['height']}, stdout to a file and stdin a "
+           "pipe; once the frames are through, a key ends the run. The two run side by side "
+           "in pairs, so that both see the same load of the shared machine; which one starts "
+           "first alternates. CPU is the process's user + system time (`wait4`), the virtual "
+           "camera's frame production included, less the median of runs without frames "
+           f"(camwatch {cpu['fixed_ms']['camwatch']:.1f} ms, baseline "
+           f"{cpu['fixed_ms']['baseline']:.1f} ms), divided by the frames sent. The ratio is "
+           "taken in each pair; its median is judged, the quartiles show the spread.\n"]
+    rows = []
+    for row in cpu["rows"]:
         c, b = row["camwatch"], row["baseline"]
-        add(f"| {rate_name(row['fps'])} | {c['sent']} | {c['us_per_frame']:.2f} | "
-            f"{b['us_per_frame']:.2f} | {row['ratio']:.2f} | "
-            f"{c['us_per_frame'] - b['us_per_frame']:+.2f} | "
-            f"{row.get('least_ratio', row['ratio']):.2f} | {c['received_min']} | "
-            f"{b['received_min']} | {c['achieved_fps']:.0f} |")
-    add(f"\n![CPU per frame against frame rate]({PLOT_NAME})\n")
+        rows.append((rate_name(row["fps"]), row["frames_sent"], row["ratio"]["count"],
+                     f"{c['us']['median']:.1f} ({spread(c['us'], 1)})",
+                     f"{b['us']['median']:.1f} ({spread(b['us'], 1)})",
+                     f"**{row['ratio']['median']:.2f}**", spread(row["ratio"]),
+                     f"{c['user_us']:.1f} / {c['system_us']:.1f}",
+                     f"{b['user_us']:.1f} / {b['system_us']:.1f}",
+                     f"{c['switches']:.2f} / {b['switches']:.2f}",
+                     f"{c['handled_min']} / {b['handled_min']}"))
+    out.append(table(["fps per stream", "frames sent", "pairs", "camwatch µs/frame (quartiles)",
+                      "baseline µs/frame (quartiles)", "ratio", "ratio quartiles",
+                      "camwatch user / system µs", "baseline user / system µs",
+                      "context switches per frame (camwatch / baseline)",
+                      "frames handled, worst run (camwatch / baseline)"], rows))
+    out.append("Where camwatch's own cost goes, rate by rate:\n")
+    out.append("\n".join(f"- {rate_name(row['fps'])} fps: {own_cost(row)}"
+                         for row in cpu["rows"]) + "\n")
+    out.append(f"{instructions_sentence(r)} User and system time come from the kernel's tick "
+               "sampling: their split is coarser than their sum.\n")
+    return out
 
-    add("## Frames sent against lines printed\n")
-    add("A camwatch run per rate with the virtual camera's log on; `sent` is the camera's "
-        "own count from its log.\n")
-    add("| fps per stream | sent (log) | printed | not printed |")
-    add("| --- | --- | --- | --- |")
-    for row in results["delivery_with_log"]:
-        add(f"| {rate_name(row['fps'])} | {row['sent']} | {row['printed']} | "
-            f"{row['sent'] - row['printed']} |")
-    add("")
 
-    add("## Per-frame line alone\n")
-    gb = results["google_benchmark"] or {}
-    ir = results["frame_path_ir"]
-    add("Google Benchmark (median CPU time of 3 repetitions) and callgrind instructions per "
-        "frame ((Ir of 2N frames - Ir of N frames) / N, start and exit cancelled out). "
-        "`print` adds the line-buffered write to a file, as camwatch does to stdout.\n")
-    add("| frame | format ns | format + print ns | format + print Ir |")
-    add("| --- | --- | --- | --- |")
-    for kind in ("depth", "color", "unknown"):
-        fmt = gb.get(f"formatOnly/{kind}")
-        full = gb.get(f"formatAndPrint/{kind}")
-        add(f"| {kind} | {fmt:.0f} | {full:.0f} | {ir[kind]:.0f} |" if fmt and full else
-            f"| {kind} | n/a | n/a | {ir[kind]:.0f} |")
-    cb = results["callback_ir"]
-    add("\nInstructions per frame from the library's call into the frame listener to its "
-        "return (callgrind `--toggle-collect=*NewFrameListener::callback*`, the library's "
-        "calls made from there included; 100 fps, runs of N and 2N frames):\n")
-    add("| program | Ir per frame |")
-    add("| --- | --- |")
-    add(f"| camwatch | {cb['camwatch']:.0f} |")
-    add(f"| baseline | {cb['baseline']:.0f} |")
-    add(f"| difference (camwatch's own work) | {cb['camwatch'] - cb['baseline']:.0f} |\n")
+def valgrind_table(v):
+    return table(["program", "totals", "frames handled", "per frame"],
+                 [(name, ", ".join(map(str, v[name]["totals"])),
+                   ", ".join(map(str, v[name]["handled"])), f"{v[name]['per_frame']:.2f}")
+                  for name in ("camwatch", "baseline")]
+                 + [("camwatch beyond the baseline", "", "", f"{v['own_per_frame']:+.2f}")])
 
-    add("## Heap allocations\n")
-    add("`bench/alloc_counter` (LD_PRELOAD) counts malloc, calloc, realloc and the aligned "
-        "allocators (operator new goes through malloc) of the whole process; two runs of N "
-        "and 2N frames per stream at 250 fps (no frame lost), per frame = difference of the "
-        "totals / difference of the frames sent. Allocations that both programs make "
-        "belong to the library and the virtual camera; camwatch's own are what it makes "
-        "beyond the baseline: "
-        f"{results['allocations']['camwatch_own_per_frame']:+.4f} per frame.\n")
-    add("| program | allocations (N, 2N) | frames handled (N, 2N) | per frame |")
-    add("| --- | --- | --- | --- |")
-    for name in ("camwatch", "baseline"):
-        a = results["allocations"][name]
-        add(f"| {name} | {a['totals'][0]}, {a['totals'][1]} | {a['received'][0]}, "
-            f"{a['received'][1]} | {a['per_frame']:.3f} |")
-    add(f"| line path alone (format + print, 10000 vs 20000 frames) | | | "
-        f"{results['frame_path_allocations']:.3f} |\n")
 
-    add("## Resident memory\n")
-    add(f"camwatch with {mem['frames_per_stream']} frames per stream sent as fast as the "
-        f"virtual camera can ({2 * mem['frames_per_stream']} frames in all, "
-        f"{mem['seconds']:.0f} s); {mem['printed']} lines printed.\n")
-    add("A one-time step of about one 640x480 depth plus one color frame buffer (1.5 MiB) "
-        "can come when the library adds a frame buffer to a stream's pool; what matters is "
-        "that the figure stays put afterwards.\n")
-    add("| seconds since exec | frame lines so far | VmRSS KiB |")
-    add("| --- | --- | --- |")
-    for seconds, lines, kib in mem["samples"]:
-        add(f"| {seconds:.1f} | {lines} | {kib} |")
-    add(f"| largest sample | | {mem['max_kib']} |\n")
+def line_section(r):
+    out = ["## Per-frame line alone and in the listener\n"]
+    line = r["line_alone"]
+    if line:
+        out.append("Google Benchmark, median CPU time of the repetitions, of the program's "
+                   "own `formatMiddlePixelLine` and `printMiddlePixelLine` (into a "
+                   "line-buffered file, as stdout is):\n")
+        out.append(table(["frame", "format ns", "format + print ns"],
+                         [(kind, f"{line[f'formatOnly/{kind}']:.0f}",
+                           f"{line[f'formatAndPrint/{kind}']:.0f}")
+                          for kind in ("depth", "color", "unknown")]))
+    for key, what, how in (
+            ("listener_instructions", "Instructions", "callgrind, counting only from the "
+             "library's call into a frame listener to its return, the library calls made from "
+             "there included"),
+            ("allocations", "Heap allocations", "valgrind's memcheck, the whole process")):
+        v = r[key]
+        out.append(f"{what} per frame ({how}): runs of {v['sent'][0]} and {v['sent'][1]} "
+                   f"frames sent at {r['config']['valgrind_fps']} fps per stream; per frame = "
+                   "difference of the totals over the difference of the frames sent.\n")
+        out.append(valgrind_table(v))
+    return out
 
-    lat = results["latency"]
-    add("## Key to exit and startup\n")
-    add(f"{lat['runs']} runs of camwatch on a pseudo-terminal with 30 fps depth and color "
-        "flowing; a key is written between 200 and 320 ms after the first frame line.\n")
-    add("| measure | median ms | p99 ms | max ms | min ms |")
-    add("| --- | --- | --- | --- | --- |")
-    for name, key in (("key written to process exit", "key_to_exit"),
-                      ("exec to first frame line", "startup")):
-        s = lat[key]
-        add(f"| {name} | {s['median'] * 1000:.1f} | {s['p99'] * 1000:.1f} | "
-            f"{s['max'] * 1000:.1f} | {s['min'] * 1000:.1f} |")
-    add("")
-    with open(os.path.join(output_dir, "RESULTS.md"), "w") as results_file:
-        results_file.write("\n".join(out))
+
+def other_sections(r):
+    out = ["## Frames sent against lines printed\n",
+           "One camwatch run per rate with the virtual camera's log on; `sent` is the "
+           "camera's own count.\n",
+           table(["fps per stream", "sent", "printed", "not printed"],
+                 [(rate_name(row["fps"]), row["sent"], row["printed"],
+                   row["sent"] - row["printed"]) for row in r["delivery"]])]
+    m = r["memory"]
+    samples = m["samples"]
+    picked = sorted({round(i * (len(samples) - 1) / 9) for i in range(10)})
+    out += ["## Resident memory\n",
+            f"camwatch with {m['frames_sent']} frames sent as fast as the virtual camera "
+            "can; resident memory (VmRSS) sampled while frames flowed, from the first frame "
+            "line on.\n",
+            table(["seconds since start", "lines printed so far", "VmRSS KiB"],
+                  [(f"{samples[i][0]:.1f}", samples[i][1], samples[i][2]) for i in picked]
+                  + [("largest sample", "", m["max_kib"])])]
+    lat = r["latency"]
+    out += ["## Key to exit and startup\n",
+            f"{lat['runs']} runs of camwatch on a pseudo-terminal with frames flowing; the "
+            "key lands at a different point of the key poll in each.\n",
+            table(["measure", "median ms", "quartiles ms", "p99 ms", "max ms"],
+                  [("key written to process exit", f"{lat['key_to_exit_ms']['median']:.1f}",
+                    spread(lat["key_to_exit_ms"], 1), f"{lat['key_to_exit_p99_ms']:.1f}",
+                    f"{lat['key_to_exit_ms']['max']:.1f}"),
+                   ("start to first frame line", f"{lat['startup_ms']['median']:.1f}",
+                    spread(lat["startup_ms"], 1), "", f"{lat['startup_ms']['max']:.1f}")])]
+    return out
+
+
+def render(results):
+    checks = Checks(results)
+    out = header(results)
+    out += ["## Targets\n", table(["target", "measured", ""], checks.rows())]
+    missed = checks.explanations()
+    if missed:
+        out += ["## Why targets are missed\n", "\n".join(missed) + "\n"]
+    out += cpu_section(results) + line_section(results) + other_sections(results)
+    return "\n".join(out)

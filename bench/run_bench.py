@@ -1,318 +1,265 @@
-"""Runs every measurement of camwatch's per-frame cost on the virtual camera
-and writes bench/RESULTS.md and the plot. Driven by scripts/bench.
+"""Runs every measurement of camwatch on the virtual camera and writes
+results.json and RESULTS.md into the output folder. Driven by scripts/bench.
 
-    python3 bench/run_bench.py <build dir> <output dir> [--quick]
+    run_bench.py <build dir> <output dir> [--quick]
 """
 
 import argparse
+import itertools
 import json
 import os
 import platform
-import shutil
+import re
+import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import measure
 import report
 
-# Frame rates per stream; 0 asks the virtual camera to send as fast as it can.
-# Frame counts keep each run to a few seconds at most.
-RATES = [(30, 120), (300, 1200), (3000, 12000), (0, 15000)]
-# Timings on a shared machine wander: medians of interleaved runs.
-REPEATS = 5
+# (frames per second per stream, frames per stream in a run, pairs of runs);
+# 0 fps sends as fast as the virtual camera can.
+RATES = [(30, 150, 40), (300, 1500, 8), (3000, 15000, 6), (0, 20000, 10)]
+FIXED_PAIRS = 8
 LATENCY_RUNS = 60
-
-
-class Bench:
-    def __init__(self, build, workdir, quick):
-        self.build = os.path.abspath(build)
-        self.workdir = workdir
-        self.quick = quick
-        self.camwatch = os.path.join(self.build, "camwatch")
-        self.baseline = os.path.join(self.build, "bench", "baseline")
-        self.runtime = os.path.join(self.build, "runtime")
-        self.counter = os.path.join(self.build, "bench", "liballoc_counter.so")
-        self.serial = 0
-        self.failures = []  # runs done again, and why
-
-    def path(self, name):
-        self.serial += 1
-        return os.path.join(self.workdir, f"{self.serial:03d}-{name}")
-
-    def env(self, scenario_text, **extra):
-        scenario_path = self.path("scenario.vcam")
-        with open(scenario_path, "w") as scenario:
-            scenario.write(scenario_text)
-        env = {key: value for key, value in os.environ.items()
-               if not key.startswith(("VCAM_", "LD_"))}
-        env.update(LD_LIBRARY_PATH=self.runtime, VCAM_SCENARIO=scenario_path)
-        env.update(extra)
-        return env
-
-    def run(self, program, fps, frames, prefix=(), sample_rss=False, **extra_env):
-        """One run until the frames are through; returns a dict of what was seen.
-        A run killed from outside (the machine is shared), or one that did not
-        end after its key and was killed here, is recorded and done once more,
-        with the files it appended to emptied."""
-        try:
-            return self.run_once(program, fps, frames, prefix, sample_rss, **extra_env)
-        except RunFailed as failed:
-            print(f"  {failed}; running it again", flush=True)
-            self.failures.append(str(failed))
-            for key in ("VCAM_LOG", "ALLOC_COUNTER_OUT"):
-                if key in extra_env and os.path.exists(extra_env[key]):
-                    os.remove(extra_env[key])
-            return self.run_once(program, fps, frames, prefix, sample_rss, **extra_env)
-
-    def run_once(self, program, fps, frames, prefix, sample_rss, **extra_env):
-        is_camwatch = program == self.camwatch
-        out_path = self.path(os.path.basename(program) + ".out")
-        log_path = extra_env.get("VCAM_LOG")
-        env = self.env(measure.scenario(fps, frames), **extra_env)
-        run = measure.Run(list(prefix) + [program], env, out_path)
-        expected = 2 * frames
-
-        def done(lines):
-            if is_camwatch and lines >= expected:
-                return True
-            return bool(log_path) and frame_records(log_path) >= expected
-
-        slow = 20 if prefix else 1  # under valgrind everything takes longer
-        min_seconds = (frames / fps if fps else 0) * slow + (8 if prefix else 0.4)
-        run.wait_delivered(min_seconds, timeout=min_seconds * 4 + 30, done=done,
-                           sample_rss=sample_rss)
-        code, cpu, wall = run.finish(timeout=120 if prefix else 30)
-        if run.killed:
-            raise RunFailed(f"{os.path.basename(program)} at {fps or 'max'} fps did not exit "
-                            f"within {30 if not prefix else 120} s of its key "
-                            f"(stacks: {out_path}.hang.txt)")
-        if code < 0:
-            raise RunFailed(f"{os.path.basename(program)} ended by signal {-code}")
-        if code != 0:
-            raise RuntimeError(f"{program} exited with {code}; output in {out_path}")
-        received = run.lines.lines if is_camwatch else baseline_counts(out_path)
-        return {"cpu": cpu, "wall": wall, "received": received, "sent": expected,
-                "rss": run.rss_samples, "out": out_path}
-
-    # Per-frame work alone ---------------------------------------------------
-
-    def google_benchmark(self):
-        binary = os.path.join(self.build, "bench", "middle_pixel_line_bench")
-        if not os.path.exists(binary):
-            return None
-        out_path = self.path("gbench.json")
-        min_time = "0.1" if self.quick else "0.5"
-        subprocess.run([binary, f"--benchmark_min_time={min_time}",
-                        "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true",
-                        f"--benchmark_out={out_path}", "--benchmark_out_format=json"],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        with open(out_path) as results:
-            data = json.load(results)
-        return {entry["run_name"]: entry["cpu_time"] for entry in data["benchmarks"]
-                if entry.get("aggregate_name") == "median"}
-
-    def callgrind_ir(self, argv):
-        """Total instructions of a callgrind run of argv."""
-        out = self.path("callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}"] + argv,
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        with open(out) as text:
-            return measure.parse_callgrind_total(text.read())
-
-    def frame_path_ir(self):
-        driver = os.path.join(self.build, "bench", "frame_path_driver")
-        frames = 2000 if self.quick else 10000
-        ir = {}
-        for kind in ("depth", "color", "unknown"):
-            totals = []
-            for count in (frames, 2 * frames):
-                out = self.path(f"{kind}.lines")
-                totals.append(self.callgrind_ir([driver, kind, str(count), out]))
-            ir[kind] = (totals[1] - totals[0]) / frames
-        return ir
-
-    def frame_path_allocations(self):
-        driver = os.path.join(self.build, "bench", "frame_path_driver")
-        totals = []
-        for count in (10000, 20000):
-            counts_path = self.path("driver.allocs")
-            env = dict(os.environ, LD_PRELOAD=self.counter, ALLOC_COUNTER_OUT=counts_path)
-            subprocess.run([driver, "depth", str(count), self.path("depth.lines")], env=env,
-                           check=True)
-            with open(counts_path) as counts:
-                totals.append(measure.parse_alloc_counts(counts.read())["total"])
-        return (totals[1] - totals[0]) / 10000
-
-    # End to end on the virtual camera ---------------------------------------
-
-    def cpu_per_rate(self):
-        rows = []
-        fixed = {}
-        for program in (self.camwatch, self.baseline):
-            # Start, teardown and the key poll: what a run costs without frames.
-            fixed[program] = measure.median(
-                [self.run(program, 30, 0)["cpu"] for _ in range(2 if self.quick else REPEATS)])
-        for fps, frames in RATES:
-            if self.quick:
-                frames = max(30, frames // 10)
-            runs = {self.camwatch: [], self.baseline: []}
-            for _ in range(1 if self.quick else REPEATS):
-                for program in runs:
-                    runs[program].append(self.run(program, fps, frames))
-            row = {"fps": fps, "frames": frames}
-            for name, program in (("camwatch", self.camwatch), ("baseline", self.baseline)):
-                results = runs[program]
-                received = min(r["received"] for r in results)
-                # Per frame sent: the same divisor for both programs, whatever
-                # the library hands on to each.
-                net = [(r["cpu"] - fixed[program]) / r["sent"] for r in results]
-                row[name] = {
-                    "us_per_frame": measure.median(net) * 1e6,
-                    # Other work on the machine only ever adds CPU: the least run
-                    # is the one it disturbed least.
-                    "least_us_per_frame": min(net) * 1e6,
-                    "received_min": received,
-                    "sent": 2 * frames,
-                    "achieved_fps": measure.median(
-                        [frames / r["wall"] for r in results]),
-                }
-            row["ratio"] = row["camwatch"]["us_per_frame"] / row["baseline"]["us_per_frame"]
-            row["least_ratio"] = (row["camwatch"]["least_us_per_frame"]
-                                  / row["baseline"]["least_us_per_frame"])
-            rows.append(row)
-            print(f"  {fps or 'max'} fps: camwatch {row['camwatch']['us_per_frame']:.1f} us, "
-                  f"baseline {row['baseline']['us_per_frame']:.1f} us, "
-                  f"ratio {row['ratio']:.2f}, lines {row['camwatch']['received_min']}"
-                  f"/{2 * frames}", flush=True)
-        return {"fixed_cpu": {"camwatch": fixed[self.camwatch],
-                              "baseline": fixed[self.baseline]}, "rows": rows}
-
-    def delivery_with_log(self):
-        """Frames the driver says it sent against lines camwatch printed."""
-        rows = []
-        for fps, frames in RATES:
-            if self.quick:
-                frames = max(30, frames // 10)
-            log_path = self.path("vcam.log")
-            result = self.run(self.camwatch, fps, frames, VCAM_LOG=log_path)
-            with open(log_path) as log:
-                sent = sum(measure.parse_sent(log.read()).values())
-            rows.append({"fps": fps, "frames": frames, "sent": sent,
-                         "printed": result["received"]})
-        return rows
-
-    def allocations(self):
-        """Heap allocations per frame: runs of N and 2N frames differ by N frames
-        per stream. 250 fps loses no frame, so frames sent = frames handled."""
-        frames = 250 if self.quick else 500
-        result = {}
-        for name, program in (("camwatch", self.camwatch), ("baseline", self.baseline)):
-            totals = []
-            received = []
-            for count in (frames, 2 * frames):
-                counts_path = self.path("allocs")
-                run = self.run(program, 250, count, LD_PRELOAD=self.counter,
-                               ALLOC_COUNTER_OUT=counts_path)
-                with open(counts_path) as counts:
-                    totals.append(measure.parse_alloc_counts(counts.read())["total"])
-                received.append(run["received"])
-            result[name] = {"totals": totals, "received": received,
-                            "per_frame": (totals[1] - totals[0]) / (2 * frames)}
-        # What camwatch allocates beyond the library and the camera, per frame.
-        extra = [c - b for c, b in zip(result["camwatch"]["totals"], result["baseline"]["totals"])]
-        result["camwatch_own_per_frame"] = (extra[1] - extra[0]) / (2 * frames)
-        return result
-
-    def memory(self):
-        frames = 20000 if self.quick else 500000
-        result = self.run(self.camwatch, 0, frames, sample_rss=True)
-        samples = [s for s in result["rss"] if s[1] > 0 and s[2] is not None]
-        if not samples:
-            raise RuntimeError("no memory sample taken while frames flowed")
-        # Ten points spread over the run are enough to tell a step from a slope.
-        picked = [samples[round(i * (len(samples) - 1) / 9)] for i in range(10)]
-        return {"frames_per_stream": frames, "printed": result["received"],
-                "seconds": result["wall"], "first": samples[0], "last": samples[-1],
-                "middle": samples[len(samples) // 2], "samples": picked,
-                "max_kib": max(s[2] for s in samples)}
-
-    def latency(self):
-        runs = 12 if self.quick else LATENCY_RUNS
-        startup = []
-        exits = []
-        for i in range(runs):
-            env = self.env(measure.scenario(30, 100000))
-            # Keys land at different points of the 100 ms poll.
-            settle = 0.2 + (i % 10) * 0.013
-            first, exit_after_key, code = measure.key_to_exit([self.camwatch], env, settle)
-            if code != 0:
-                raise RuntimeError(f"camwatch exited with {code} in a terminal")
-            startup.append(first)
-            exits.append(exit_after_key)
-        return {"runs": runs, "startup": summary(startup), "key_to_exit": summary(exits)}
-
-    def callback_ir(self):
-        """Instructions inside each program's frame listener per frame."""
-        result = {}
-        counts = (60, 120) if self.quick else (100, 200)
-        for name, program in (("camwatch", self.camwatch), ("baseline", self.baseline)):
-            totals = []
-            received = []
-            for count in counts:
-                out = self.path("callback.callgrind")
-                log_path = self.path("vcam.log")
-                run = self.run(program, 100, count,
-                               prefix=["valgrind", "--tool=callgrind",
-                                       f"--callgrind-out-file={out}",
-                                       "--toggle-collect=*NewFrameListener::callback*"],
-                               VCAM_LOG=log_path)
-                with open(out) as text:
-                    totals.append(measure.parse_callgrind_total(text.read()))
-                received.append(run["received"])
-            result[name] = (totals[1] - totals[0]) / max(1, received[1] - received[0])
-        return result
-
-
-class RunFailed(RuntimeError):
-    pass
-
-
-def frame_records(log_path):
-    try:
-        with open(log_path, "rb") as log:
-            return sum(1 for line in log if line.startswith(b"frame "))
-    except FileNotFoundError:
-        return 0
-
-
-def baseline_counts(out_path):
-    total = 0
-    with open(out_path) as out:
-        for line in out:
-            words = line.split()
-            if len(words) == 3 and words[1] == "frames":
-                total += int(words[2])
-    return total
+MEMORY_FRAMES = 300000
+# Under valgrind: a rate it keeps up with, and runs of N and 2N frames.
+VALGRIND_FPS = 15
+VALGRIND_FRAMES = (30, 60)
 
 
 def summary(values):
-    return {"median": measure.median(values), "p99": measure.percentile(values, 0.99),
-            "max": max(values), "min": min(values)}
+    """Median and spread; the quartiles need two values or more."""
+    values = sorted(values)
+    q1, _, q3 = statistics.quantiles(values, n=4, method="inclusive") if len(values) > 1 \
+        else values * 3
+    return {"median": statistics.median(values), "q1": q1, "q3": q3,
+            "min": values[0], "max": values[-1], "count": len(values)}
+
+
+def machine_times():
+    """Busy and total CPU time of the whole machine so far, in clock ticks."""
+    with open("/proc/stat") as stat:
+        ticks = [int(field) for field in stat.readline().split()[1:9]]
+    idle = ticks[3] + ticks[4]
+    return sum(ticks) - idle, sum(ticks)
+
+
+def load_average():
+    with open("/proc/loadavg") as loadavg:
+        return [float(field) for field in loadavg.read().split()[:3]]
+
+
+class Bench:
+    def __init__(self, build, workdir, output, quick):
+        self.camwatch = os.path.join(build, "camwatch")
+        self.baseline = os.path.join(build, "bench", "baseline")
+        self.runtime = os.path.join(build, "runtime")
+        self.gbench = os.path.join(build, "bench", "middle_pixel_line_bench")
+        self.workdir = workdir
+        self.output = output
+        self.quick = quick
+        self.serial = itertools.count(1)
+
+    def path(self, name):
+        return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
+
+    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, log_path=None):
+        """One run until its frames are through, then a key; what it cost."""
+        name = os.path.basename(program)
+        out = out or self.path(name + ".out")
+        min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
+        usage = measure.run(list(prefix) + [program], self.runtime, measure.scenario(fps, frames),
+                            out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
+                            min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
+                            log_path=log_path)
+        return {"user": usage.ru_utime, "system": usage.ru_stime,
+                "switches": usage.ru_nvcsw + usage.ru_nivcsw,
+                "handled": measure.frames_handled(out)}
+
+    def scaled(self, frames):
+        return max(30, frames // 10) if self.quick else frames
+
+    # Per-frame line alone ---------------------------------------------------
+
+    def line_alone(self):
+        """Google Benchmark's median CPU ns of the product's line functions."""
+        if not os.path.exists(self.gbench):
+            return None
+        out = self.path("gbench.json")
+        subprocess.run([self.gbench, f"--benchmark_min_time={0.05 if self.quick else 0.3}",
+                        "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+                        f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(out) as data:
+            benchmarks = json.load(data)["benchmarks"]
+        return {entry["run_name"]: entry["cpu_time"] for entry in benchmarks
+                if entry.get("aggregate_name") == "median"}
+
+    # CPU per frame against the baseline -------------------------------------
+
+    def pairs(self, fps, frames, count):
+        """Pairs of runs of camwatch and the baseline side by side, so that both
+        see the same load of the shared machine; which starts first alternates."""
+        runs = {"camwatch": [], "baseline": []}
+        programs = {"camwatch": self.camwatch, "baseline": self.baseline}
+        for index in range(count):
+            pair = {}
+
+            def run(name):
+                try:
+                    pair[name] = self.run(programs[name], fps, frames)
+                except Exception as error:  # raised again below, on the main thread
+                    pair[name] = error
+
+            threads = [threading.Thread(target=run, args=(name,))
+                       for name in sorted(programs, reverse=index % 2 == 1)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            for name, result in pair.items():
+                if isinstance(result, Exception):
+                    raise result
+                runs[name].append(result)
+        return runs
+
+    def cpu_per_frame(self):
+        busy_before, total_before = machine_times()
+        load_before = load_average()
+        fixed = self.pairs(30, 0, 2 if self.quick else FIXED_PAIRS)
+        # Start, teardown and the key poll: what a run costs without frames.
+        fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
+                             for key in ("user", "system", "switches")}
+                      for name, runs in fixed.items()}
+        measured_cpu = sum(run["user"] + run["system"] for runs in fixed.values() for run in runs)
+        rows = []
+        for fps, frames, count in RATES:
+            frames = self.scaled(frames)
+            runs = self.pairs(fps, frames, 2 if self.quick else count)
+            sent = 2 * frames
+            row = {"fps": fps, "frames_sent": sent}
+            per_frame = {}
+            for name, program_runs in runs.items():
+                base = fixed_cost[name]
+
+                def net(key, program_runs=program_runs, base=base):
+                    return [(run[key] - base[key]) / sent for run in program_runs]
+
+                per_frame[name] = [(run["user"] + run["system"] - base["user"] - base["system"])
+                                   / sent * 1e6 for run in program_runs]
+                row[name] = {"us": summary(per_frame[name]),
+                             "user_us": statistics.median(net("user")) * 1e6,
+                             "system_us": statistics.median(net("system")) * 1e6,
+                             "switches": statistics.median(net("switches")),
+                             "handled_min": min(run["handled"] for run in program_runs)}
+                measured_cpu += sum(run["user"] + run["system"] for run in program_runs)
+            row["ratio"] = summary([c / b for c, b in zip(per_frame["camwatch"],
+                                                          per_frame["baseline"])])
+            rows.append(row)
+            print(f"  {report.rate_name(fps)} fps: ratio {row['ratio']['median']:.3f} "
+                  f"(quartiles {row['ratio']['q1']:.3f} to {row['ratio']['q3']:.3f})",
+                  flush=True)
+        busy_after, total_after = machine_times()
+        ticks = os.sysconf("SC_CLK_TCK")
+        return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
+                             for name, cost in fixed_cost.items()},
+                "rows": rows,
+                "load": {"before": load_before, "after": load_average(),
+                         "busy": (busy_after - busy_before) / (total_after - total_before),
+                         "measured": measured_cpu * ticks / (total_after - total_before)}}
+
+    # Frames and allocations -------------------------------------------------
+
+    def delivery(self):
+        """Frames the virtual camera says it sent against lines camwatch printed."""
+        rows = []
+        for fps, frames, _ in RATES:
+            log_path = self.path("vcam.log")
+            result = self.run(self.camwatch, fps, self.scaled(frames), log_path=log_path)
+            with open(log_path) as log:
+                sent = sum(int(count) for count in
+                           re.findall(r"^sent \S+ \S+ (\d+)$", log.read(), re.MULTILINE))
+            rows.append({"fps": fps, "sent": sent, "printed": result["handled"]})
+        return rows
+
+    def under_valgrind(self, tool_args, read_total):
+        """Runs of N and 2N frames per stream of each program under valgrind:
+        per frame is the difference of the totals over the difference of the
+        frames sent, free of start, teardown and first-call costs."""
+        counts = (15, 30) if self.quick else VALGRIND_FRAMES
+        result = {"sent": [2 * frames for frames in counts]}
+        for name, program in (("camwatch", self.camwatch), ("baseline", self.baseline)):
+            totals, handled = [], []
+            for frames in counts:
+                out = self.path("valgrind.out")
+                run = self.run(program, VALGRIND_FPS, frames,
+                               prefix=["valgrind", *tool_args(out)])
+                with open(out) as text:
+                    totals.append(read_total(text.read()))
+                handled.append(run["handled"])
+            result[name] = {"totals": totals, "handled": handled,
+                            "per_frame": (totals[1] - totals[0]) / (2 * (counts[1] - counts[0]))}
+        result["own_per_frame"] = result["camwatch"]["per_frame"] - result["baseline"]["per_frame"]
+        return result
+
+    def allocations(self):
+        return self.under_valgrind(lambda out: ["--tool=memcheck", f"--log-file={out}"],
+                                   measure.memcheck_allocations)
+
+    def listener_instructions(self):
+        """Instructions from the library's call into a frame listener to its return."""
+        return self.under_valgrind(
+            lambda out: ["--tool=callgrind", f"--callgrind-out-file={out}",
+                         "--toggle-collect=*NewFrameListener::callback*"],
+            measure.callgrind_total)
+
+    # Memory and the key ------------------------------------------------------
+
+    def memory(self):
+        out = self.path("camwatch.out")
+        samples = []
+
+        def sample(pid, seconds):
+            if not samples or seconds - samples[-1][0] >= 0.5:
+                with open(out, "rb") as printed:
+                    lines = printed.read().count(b"\n")
+                samples.append((seconds, lines, measure.rss_kib(pid)))
+
+        frames = self.scaled(MEMORY_FRAMES)
+        self.run(self.camwatch, 0, frames, on_poll=sample, out=out)
+        # The first sample with a frame line in it: one line is the device's.
+        flowing = [s for s in samples if s[1] > 1 and s[2] is not None]
+        if len(flowing) < 2:
+            raise RuntimeError("fewer than two memory samples while frames flowed")
+        steps = [(later[2] - earlier[2], later[0]) for earlier, later in zip(flowing, flowing[1:])]
+        return {"frames_sent": 2 * frames, "samples": flowing,
+                "growth_kib": flowing[-1][2] - flowing[0][2],
+                "largest_step": max(steps), "max_kib": max(s[2] for s in flowing)}
+
+    def latency(self):
+        startup, exits = [], []
+        runs = 12 if self.quick else LATENCY_RUNS
+        for index in range(runs):
+            # Keys land at different points of the 100 ms key poll.
+            settle = 0.2 + (index % 10) * 0.013
+            first, exit_after_key = measure.key_to_exit(
+                [self.camwatch], self.runtime, measure.scenario(30, 100000), settle,
+                os.path.join(self.output, "hang-camwatch-terminal-stacks.txt"))
+            startup.append(first * 1e3)
+            exits.append(exit_after_key * 1e3)
+        return {"runs": runs, "startup_ms": summary(startup), "key_to_exit_ms": summary(exits),
+                "key_to_exit_p99_ms": statistics.quantiles(exits, n=100,
+                                                           method="inclusive")[98]}
 
 
 def machine():
-    def first_line(path, prefix):
-        with open(path) as text:
-            for line in text:
-                if line.startswith(prefix):
-                    return line.split(":", 1)[1].strip()
-        return "unknown"
-
-    return {"nproc": os.cpu_count(),
-            "cpu": first_line("/proc/cpuinfo", "model name"),
-            "memory": first_line("/proc/meminfo", "MemTotal"),
+    with open("/proc/cpuinfo") as cpuinfo:
+        model = re.search(r"^model name\s*:\s*(.*)$", cpuinfo.read(), re.MULTILINE)
+    return {"cpus": os.cpu_count(), "cpu": model.group(1) if model else "unknown",
             "kernel": platform.release(),
             "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())}
 
@@ -323,33 +270,28 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--quick", action="store_true", help="fewer and shorter runs")
     args = parser.parse_args()
-    results = {"machine": machine(), "quick": args.quick}
+    results = {"machine": machine(), "quick": args.quick,
+               "config": {"width": measure.WIDTH, "height": measure.HEIGHT,
+                          "valgrind_fps": VALGRIND_FPS}}
+    steps = [("line_alone", "per-frame line, Google Benchmark"),
+             ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
+             ("delivery", "frames sent against lines printed"),
+             ("allocations", "heap allocations per frame, memcheck"),
+             ("listener_instructions", "frame listener instructions, callgrind"),
+             ("memory", "resident memory over a long run"),
+             ("latency", "key to exit on a terminal")]
     with tempfile.TemporaryDirectory(prefix="camwatch-bench-") as workdir:
-        bench = Bench(args.build, workdir, args.quick)
-        steps = [("google_benchmark", "per-frame line, Google Benchmark"),
-                 ("frame_path_ir", "per-frame line, callgrind"),
-                 ("frame_path_allocations", "per-frame line, allocations"),
-                 ("cpu_per_rate", "CPU per frame, camwatch against baseline"),
-                 ("delivery_with_log", "frames sent against lines printed"),
-                 ("allocations", "allocations per frame on the virtual camera"),
-                 ("callback_ir", "frame listener, callgrind"),
-                 ("memory", "resident memory"),
-                 ("latency", "key to exit and startup in a terminal")]
+        bench = Bench(os.path.abspath(args.build), workdir, os.path.abspath(args.output),
+                      args.quick)
         for key, title in steps:
             started = time.monotonic()
             print(f"{title} ...", flush=True)
             results[key] = getattr(bench, key)()
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
-        results["failures"] = bench.failures
-        for failure in bench.failures:
-            hang = failure.rsplit("stacks: ", 1)
-            if len(hang) == 2:
-                # Kept beside the results: the temporary folder goes away.
-                stacks = hang[1].rstrip(")")
-                shutil.copy(stacks, os.path.join(args.output, "hang-" + os.path.basename(stacks)))
     with open(os.path.join(args.output, "results.json"), "w") as raw:
         json.dump(results, raw, indent=1)
-    report.write(results, args.output)
+    with open(os.path.join(args.output, "RESULTS.md"), "w") as text:
+        text.write(report.render(results))
     return 0
 
 

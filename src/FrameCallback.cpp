@@ -56,8 +56,12 @@ void reportMiddlePixel(const openni::VideoFrameRef& frame) {
     view.data = frame.getData();
     view.dataSize = frame.getDataSize();
     view.timestamp = frame.getTimestamp();
+    printMiddlePixelLine(view, stdout);
+}
+
+void printMiddlePixelLine(const FrameView& frame, std::FILE* out) {
     // Not cleared first: the formatter always writes a terminated line.
     std::array<char, kMiddlePixelLineCapacity> line;
-    formatMiddlePixelLine(view, line.data(), line.size());
-    noteReportWrite(std::printf("%s", line.data()));
+    formatMiddlePixelLine(frame, line.data(), line.size());
+    noteReportWrite(std::fprintf(out, "%s", line.data()));
 }

@@ -1,0 +1,157 @@
+"""Checks of what scripts/bench relies on: a wrong reader or report would put
+wrong figures in RESULTS.md without any error, and a hang must fail the run."""
+
+import copy
+import itertools
+import os
+import re
+import sys
+import tempfile
+import unittest
+
+import measure
+import report
+import run_bench
+import targets
+
+
+class Readers(unittest.TestCase):
+    def test_valgrind_totals(self):
+        self.assertEqual(measure.callgrind_total("events: Ir\nsummary: 577816\n"), 577816)
+        self.assertEqual(measure.callgrind_total("totals: 12\n"), 12)
+        log = "==1== HEAP SUMMARY:\n==1==   total heap usage: 1,234 allocs, 1,200 frees, 9 bytes"
+        self.assertEqual(measure.memcheck_allocations(log), 1234)
+        for reader in (measure.callgrind_total, measure.memcheck_allocations):
+            with self.assertRaises(ValueError):
+                reader("events: Ir\n")
+
+    def test_frames_handled_of_either_program(self):
+        with tempfile.TemporaryDirectory() as workdir:
+            path = os.path.join(workdir, "out")
+            with open(path, "wb") as out:
+                out.write(b'Device "vcam://0" already connected\n[00000000] Depth middle index'
+                          b'     1000\n[00000033] Color RGB value 0x0aff00\nUnknown format\n')
+            self.assertEqual(measure.frames_handled(path), 2)
+            with open(path, "wb") as out:
+                out.write(b"depth frames 45\ncolor frames 50\n")
+            self.assertEqual(measure.frames_handled(path), 95)
+
+    def test_summary_median_and_quartiles(self):
+        s = run_bench.summary([5, 1, 4, 2, 3])
+        self.assertEqual((s["median"], s["q1"], s["q3"], s["min"], s["max"]), (3, 2, 4, 1, 5))
+        self.assertEqual(run_bench.summary([7])["q3"], 7)
+
+
+class Runs(unittest.TestCase):
+    def run_program(self, code, key_timeout=30):
+        self.workdir = tempfile.mkdtemp()
+        self.stacks = os.path.join(self.workdir, "stacks.txt")
+        return measure.run([sys.executable, "-c", code], self.workdir, "",
+                           os.path.join(self.workdir, "out"), self.stacks, min_seconds=0.1,
+                           key_timeout=key_timeout)
+
+    def test_a_key_ends_the_run_and_its_cpu_is_counted(self):
+        usage = self.run_program("import sys\nsum(range(3_000_000))\nsys.stdin.read(1)")
+        self.assertGreater(usage.ru_utime + usage.ru_stime, 0.01)
+
+    def test_a_failing_program_fails_the_run(self):
+        with self.assertRaisesRegex(RuntimeError, "status 3"):
+            self.run_program("import sys\nsys.stdin.read(1)\nsys.exit(3)")
+
+    def test_a_program_that_ignores_its_key_fails_with_its_stacks(self):
+        with self.assertRaises(measure.Hang) as hang:
+            self.run_program("import time\ntime.sleep(120)", key_timeout=0.5)
+        self.assertIn(self.stacks, str(hang.exception))
+        with open(self.stacks) as stacks:
+            self.assertRegex(stacks.read(), r"(?m)^#0 ")
+
+
+def sample_results():
+    def side(us, handled):
+        return {"us": run_bench.summary([us, us * 1.1]), "user_us": us / 2,
+                "system_us": us / 2, "switches": 3.5, "handled_min": handled}
+
+    def cpu_row(fps, camwatch, baseline, handled):
+        return {"fps": fps, "frames_sent": 300, "camwatch": side(camwatch, handled),
+                "baseline": side(baseline, handled),
+                "ratio": run_bench.summary([camwatch / baseline] * 3)}
+
+    def valgrind(camwatch, baseline):
+        return {"sent": [60, 120], "own_per_frame": camwatch - baseline,
+                "camwatch": {"totals": [100, int(100 + 60 * camwatch)], "handled": [60, 120],
+                             "per_frame": camwatch},
+                "baseline": {"totals": [90, int(90 + 60 * baseline)], "handled": [60, 120],
+                             "per_frame": baseline}}
+
+    samples = [[0.2, 5, 10240], [0.7, 700, 10496], [1.2, 1400, 10530], [1.7, 2100, 10530]]
+    latency = run_bench.summary([1.5, 2.5, 3.5])
+    return {
+        "machine": {"cpus": 2, "cpu": "cpu", "kernel": "k", "date": "today"},
+        "quick": False, "config": {"width": 640, "height": 480, "valgrind_fps": 15},
+        "line_alone": {f"{kind}/{frame}": ns
+                       for kind, ns in (("formatOnly", 111.0), ("formatAndPrint", 612.0))
+                       for frame in ("depth", "color", "unknown")},
+        "cpu_per_frame": {"fixed_ms": {"camwatch": 9.5, "baseline": 8.5},
+                          "load": {"before": [1.5, 1, 1], "after": [2.5, 1, 1],
+                                   "busy": 0.625, "measured": 0.0625},
+                          "rows": [cpu_row(30, 130.0, 100.0, 300),
+                                   cpu_row(3000, 50.0, 49.0, 280),
+                                   cpu_row(0, 20.0, 20.0, 30)]},
+        "delivery": [{"fps": 30, "sent": 300, "printed": 300},
+                     {"fps": 3000, "sent": 300, "printed": 290},
+                     {"fps": 0, "sent": 300, "printed": 30}],
+        "allocations": valgrind(4.0, 4.0),
+        "listener_instructions": valgrind(5200.0, 2300.0),
+        "memory": {"frames_sent": 600, "samples": samples, "growth_kib": 290,
+                   "largest_step": [256, 0.7], "max_kib": 10530},
+        "latency": {"runs": 3, "startup_ms": latency, "key_to_exit_ms": latency,
+                    "key_to_exit_p99_ms": 3.5},
+    }
+
+
+def changed(value, step=itertools.count(1)):
+    """Every figure of the results moved, each by its own amount, the shape kept."""
+    if isinstance(value, dict):
+        return {key: changed(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [changed(item) for item in value]
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        return value
+    return value + next(step) * (1.37 if isinstance(value, float) else 1)
+
+
+class Report(unittest.TestCase):
+    def test_targets_are_judged_and_misses_explained_from_the_run(self):
+        text = report.render(sample_results())
+        self.assertIn(f"<= {targets.CPU_RATIO_MAX}x the baseline's at every rate (median of "
+                      "the pairs) | worst 1.30x, at 30 fps | **MISSED** |", text)
+        self.assertIn("| 10 of 600 not printed | **MISSED** |", text)
+        self.assertIn("| +0.000 | met |", text)
+        self.assertIn("| +290 KiB | **MISSED** |", text)
+        self.assertIn("| 3.5 ms | met |", text)
+        self.assertIn("- CPU at 30 fps: camwatch used +31.5 µs per frame more", text)
+        self.assertIn("read at worst 280 of 300 and camwatch printed at worst 280: the "
+                      "baseline loses as many", text)
+        self.assertIn("the largest rise between two samples was +256 KiB, at 0.7 s", text)
+        self.assertNotIn("- CPU at 3000 fps", text)
+
+    def test_every_figure_comes_from_the_results(self):
+        """Render the results, then the same results with every figure moved:
+        a figure that stays put in a line of the same wording is prose's own."""
+        number = re.compile(r"(?<![\w.])\d+(?:\.\d+)?")
+
+        def figures_by_wording(text):
+            return {number.sub("#", line): number.findall(line) for line in text.splitlines()}
+
+        first = figures_by_wording(report.render(sample_results()))
+        second = figures_by_wording(report.render(changed(copy.deepcopy(sample_results()))))
+        limits = {str(value) for value in vars(targets).values()
+                  if isinstance(value, (int, float))}
+        fixed = [(wording, old) for wording, figures in first.items() if wording in second
+                 for old, new in zip(figures, second[wording]) if old == new
+                 and old not in limits]
+        self.assertEqual(fixed, [])
+
+
+if __name__ == "__main__":
+    unittest.main()
