@@ -97,18 +97,17 @@ class ClosedDescriptorTest(CamwatchAssertions):
         self.assertFalse(os.path.exists(setup.log_path), "the driver was loaded")
 
     def test_closed_stdin_is_no_key(self):
-        setup, process, out, _ = self.run_with_closed(0)
-        self.assertTrue(wait_until(lambda: line_count(out) >= 2000 or process.poll() is not None))
-        self.assertIsNone(process.poll(), "the run ended by itself")
-        self.assertEqual(os.readlink("/proc/%d/fd/0" % process.pid), "/dev/null")
-        process.terminate()
-        self.assertEqual(process.wait(timeout=15), -15)
+        self.assert_runs_on_dev_null(0, lines=2000)
 
     def test_closed_stderr_goes_to_dev_null(self):
-        setup, process, out, _ = self.run_with_closed(2)
-        self.assertTrue(wait_until(lambda: line_count(out) >= 100 or process.poll() is not None))
+        self.assert_runs_on_dev_null(2, lines=100)
+
+    def assert_runs_on_dev_null(self, descriptor, lines):
+        """Closed at start, `descriptor` is /dev/null, and the run goes on until a signal."""
+        setup, process, out, _ = self.run_with_closed(descriptor)
+        self.assertTrue(wait_until(lambda: line_count(out) >= lines or process.poll() is not None))
         self.assertIsNone(process.poll(), "the run ended by itself")
-        self.assertEqual(os.readlink("/proc/%d/fd/2" % process.pid), "/dev/null")
+        self.assertEqual(os.readlink("/proc/%d/fd/%d" % (process.pid, descriptor)), "/dev/null")
         process.terminate()
         self.assertEqual(process.wait(timeout=15), -15)
 
