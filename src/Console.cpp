@@ -44,9 +44,13 @@ namespace {
 
 // Shared with signal handlers, which may run on any thread of the process.
 termios savedMode;
-volatile std::sig_atomic_t modeChanged = 0;        // savedMode is to be put back
-volatile std::sig_atomic_t modeWanted = 0;         // a KeyboardMode lives
-volatile std::sig_atomic_t stopping = 0;           // a stop handler gave the terminal back
+// Atomics, not volatile sig_atomic_t: a handler on another thread is not
+// ordered with the main thread by anything else. Lock-free, so handlers may
+// use them.
+std::atomic<int> modeChanged{0};  // savedMode is to be put back
+std::atomic<int> modeWanted{0};   // a KeyboardMode lives
+std::atomic<int> stopping{0};     // a stop handler gave the terminal back
+static_assert(std::atomic<int>::is_always_lock_free, "used in signal handlers");
 std::atomic_flag terminalBusy = ATOMIC_FLAG_INIT;  // one changer of the mode at a time
 
 constexpr std::array<int, 10> kEndingSignals = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
