@@ -13,12 +13,21 @@ FrameCallback::~FrameCallback() {
 
 void FrameCallback::onNewFrame(openni::VideoStream& stream) {
     if (stream.isValid()) {
+        // The library may call again for a frame the previous read already
+        // took, and a read then waits for the next frame while holding the lock
+        // that removing this listener needs: with no more frames, the teardown
+        // would hang. So a read is made only when a frame is there to take.
+        OniStreamHandle handle = stream._getHandle();
+        int readyIndex = 0;
+        if (oniWaitForAnyStream(&handle, 1, &readyIndex, 0) != ONI_STATUS_OK) {
+            return;
+        }
         // The library's inline readFrame leaves its frame pointer uninitialised
         // when the read fails, and would hand that garbage to the frame reference.
         // Reading through the plain call with a null pointer keeps a failed read
         // from ever being held, analysed or released.
         OniFrame* frame = nullptr;
-        const OniStatus status = oniStreamReadFrame(stream._getHandle(), &frame);
+        const OniStatus status = oniStreamReadFrame(handle, &frame);
         if (status != ONI_STATUS_OK || frame == nullptr) {
             heldFrame_.release();
             return;

@@ -4,6 +4,8 @@ line on stderr; a teardown that finishes is untouched, also on the failed-open
 path while device events arrive.
 
   CAMWATCH_RUNS_FAILED_OPEN_BURST  how often the failed-open path is run
+  CAMWATCH_RUNS_FRAMES_END         how often each key timing is run on fast frames
+                                   that end
 """
 
 import os
@@ -28,6 +30,22 @@ BURST_FAILED_OPEN = ("device vcam://0 open=fail\n"
                      + "".join("at %d connect vcam://c%d\nat %d state vcam://c%d 1\n"
                                % (i // 2, i, i // 2, i) for i in range(20))
                      + "".join("at %d disconnect vcam://c%d\n" % (10 + i, i) for i in range(20)))
+
+FRAMES = 2000
+# Both streams as fast as the driver goes, then no more frames: the library may
+# call a frame listener for a frame an earlier read already took, and a read
+# then would wait for a frame that never comes.
+FAST_FRAMES_THAT_END = ("device vcam://0\n"
+                        "depth width=4 height=4 fps=0 frames=%d\n"
+                        "color width=4 height=4 fps=0 frames=%d\n" % (FRAMES, FRAMES))
+
+
+def frames_sent(cam, sensor):
+    try:
+        with open(cam.log_path) as log:
+            return sum(1 for line in log if line.startswith("frame vcam://0 %s " % sensor))
+    except FileNotFoundError:
+        return 0
 
 
 class TeardownBoundTest(CamwatchAssertions):
@@ -79,6 +97,27 @@ class TeardownBoundTest(CamwatchAssertions):
         print("\n  failed open under an event burst: %d runs, %d shut down in time, longest %.2f s"
               % (count, in_time, longest), file=sys.stderr)
         self.assertEqual(in_time, count)
+
+    def test_key_after_fast_frames_end_needs_no_bound(self):
+        count = int(os.environ.get("CAMWATCH_RUNS_FRAMES_END", 5))
+        timings = {
+            "after the frames ended": lambda cam: cam.wait_for(
+                lambda _: all(frames_sent(cam, s) == FRAMES for s in ("depth", "color")),
+                what="every frame sent"),
+            "while they end": lambda cam: cam.wait_for_frames(1),
+        }
+        for timing, wait in timings.items():
+            clean = 0
+            for _ in range(count):
+                with Camwatch(FAST_FRAMES_THAT_END) as cam:
+                    wait(cam)
+                    cam.press_key()
+                    result = cam.finish(timeout=BOUND_SECONDS + 5)
+                clean += result.status == 0 and result.stderr == b""
+                with self.subTest(timing=timing):
+                    self.assertFullTeardown(result)
+            print("\n  key %s: %d runs, %d ended without the bound" % (timing, count, clean),
+                  file=sys.stderr)
 
 
 if __name__ == "__main__":

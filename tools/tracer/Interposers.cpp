@@ -194,6 +194,18 @@ void oniStreamUnregisterNewFrameCallback(OniStreamHandle stream, OniCallbackHand
               traceAddress(stream), traceAddress(handle));
 }
 
+OniStatus oniWaitForAnyStream(OniStreamHandle* pStreams, int numStreams, int* pStreamIndex,
+                              int timeout) {
+    static auto* const forward = real<decltype(oniWaitForAnyStream)>("oniWaitForAnyStream");
+    const OniStatus status = forward(pStreams, numStreams, pStreamIndex, timeout);
+    // Only the first stream is shown: camwatch asks about one at a time.
+    traceLine("oniWaitForAnyStream stream=0x%llx count=%d index=%d timeout=%d -> %d",
+              traceAddress(pStreams != nullptr && numStreams > 0 ? pStreams[0] : nullptr),
+              numStreams, status == ONI_STATUS_OK && pStreamIndex != nullptr ? *pStreamIndex : -1,
+              timeout, status);
+    return status;
+}
+
 OniStatus oniStreamReadFrame(OniStreamHandle stream, OniFrame** pFrame) {
     static auto* const forward = real<decltype(oniStreamReadFrame)>("oniStreamReadFrame");
     if (pFrame != nullptr && nextReadShouldFail()) {
