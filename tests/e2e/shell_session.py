@@ -51,6 +51,13 @@ class ShellSession:
         self.camwatch = assignments + " " + shlex.quote(self.setup.binary)
 
     def close(self):
+        # A job that hangs or spins must not outlive the test: every process of
+        # the shell's session goes, whatever group or state it is in.
+        for pid in _session_members(self.child.pid):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         if self.child.isalive():
             self.child.close(force=True)
 
@@ -162,6 +169,23 @@ def _default_signals():
     for number in (signal.SIGPIPE, signal.SIGINT, signal.SIGQUIT, signal.SIGHUP,
                    signal.SIGTERM, signal.SIGTSTP, signal.SIGTTIN, signal.SIGTTOU):
         signal.signal(number, signal.SIG_DFL)
+
+
+def _session_members(session):
+    """Processes of `session` other than its leader, from /proc."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == session:
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                # The fields after the command name, which is in parentheses.
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[3]) == session:
+            members.append(int(entry))
+    return members
 
 
 def wait_until(condition, what, timeout=DEFAULT_TIMEOUT):
