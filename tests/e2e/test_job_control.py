@@ -130,14 +130,20 @@ class JobControlTest(CamwatchAssertions):
             self.assertEqual(shell.run("cat status").split()[-1], "3")
             self.assertEqual(shell.stty(), before)
 
-    def test_5_double_ctrl_c_restores_the_terminal(self):
-        count = runs("DOUBLE_INTERRUPT", 5)
-        shell = ShellSession(self, "dash", SCENARIO)
+    def runs_in_key_mode(self, kind, count):
+        """`count` runs in one shell, each handed over once camwatch has set
+        single-key mode, with the shell's own `stty -g` to compare with."""
+        shell = ShellSession(self, kind, SCENARIO)
         before = shell.stty()
-        restored = 0
         for _ in range(count):
             shell.start()
             shell.wait_single_key_mode()
+            yield shell, before
+
+    def test_5_double_ctrl_c_restores_the_terminal(self):
+        count = runs("DOUBLE_INTERRUPT", 5)
+        restored = 0
+        for shell, before in self.runs_in_key_mode("dash", count):
             shell.wait_frames(shell.frames() + 2)
             spacing = random.uniform(0, 0.001)
             shell.send(b"\x03")
@@ -224,12 +230,8 @@ class JobControlTest(CamwatchAssertions):
 
     def test_ctrl_z_and_fg_at_random_moments(self):
         count = runs("STOP_CONTINUE", 3)
-        shell = ShellSession(self, "bash", SCENARIO)
-        before = shell.stty()
         good = 0
-        for _ in range(count):
-            shell.start()
-            shell.wait_single_key_mode()
+        for shell, before in self.runs_in_key_mode("bash", count):
             time.sleep(random.uniform(0, 0.3))  # the moment is the point, not a wait
             shell.send(b"\x1a")
             shell.expect_prompt()
