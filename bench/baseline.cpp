@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "Console.h"
+#include "Streams.h"
 
 namespace {
 
@@ -40,22 +41,6 @@ private:
     std::atomic<unsigned long long> framesRead_{0};
 };
 
-// Only what camwatch also does, so that both pay the same start and teardown.
-void createAndStart(openni::Device& device, openni::SensorType sensor,
-                    openni::VideoStream& stream) {
-    if (device.getSensorInfo(sensor) != nullptr) {
-        stream.create(device, sensor);
-    }
-    stream.start();
-}
-
-void stopAndDestroy(openni::VideoStream& stream) {
-    if (stream.isValid()) {
-        stream.stop();
-        stream.destroy();
-    }
-}
-
 }  // namespace
 
 int main() {
@@ -77,29 +62,21 @@ int main() {
     }
 
     openni::VideoStream depth;
-    createAndStart(device, openni::SENSOR_DEPTH, depth);
+    createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
     openni::VideoStream color;
-    createAndStart(device, openni::SENSOR_COLOR, color);
+    createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
     ReadAndRelease depthReader;
     ReadAndRelease colorReader;
-    if (depth.isValid()) {
-        depth.addNewFrameListener(&depthReader);
-    }
-    if (color.isValid()) {
-        color.addNewFrameListener(&colorReader);
-    }
+    listen(depth, depthReader);
+    listen(color, colorReader);
 
     while (!keyPressed()) {
         pauseMilliseconds(kKeyPollMilliseconds);
     }
 
-    if (depth.isValid()) {
-        depth.removeNewFrameListener(&depthReader);
-    }
-    if (color.isValid()) {
-        color.removeNewFrameListener(&colorReader);
-    }
+    stopListening(depth, depthReader);
+    stopListening(color, colorReader);
     stopAndDestroy(depth);
     stopAndDestroy(color);
     device.close();

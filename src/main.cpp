@@ -11,6 +11,7 @@
 #include "OpenNIDeviceListener.h"
 #include "OutputFailure.h"
 #include "StandardDescriptors.h"
+#include "Streams.h"
 #include "TeardownBound.h"
 
 namespace {
@@ -28,26 +29,6 @@ void unsubscribe(OpenNIDeviceListener& listener) {
     openni::OpenNI::removeDeviceConnectedListener(&listener);
     openni::OpenNI::removeDeviceDisconnectedListener(&listener);
     openni::OpenNI::removeDeviceStateChangedListener(&listener);
-}
-
-void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
-                    const char* name) {
-    if (device.getSensorInfo(sensor) != nullptr &&
-        stream.create(device, sensor) != openni::STATUS_OK) {
-        noteReportWrite(std::printf("Couldn't create %s stream\n%s\n", name,
-                                    openni::OpenNI::getExtendedError()));
-    }
-    if (stream.start() != openni::STATUS_OK) {
-        noteReportWrite(std::printf("Couldn't start the %s stream\n%s\n", name,
-                                    openni::OpenNI::getExtendedError()));
-    }
-}
-
-void stopAndDestroy(openni::VideoStream& stream) {
-    if (stream.isValid()) {
-        stream.stop();
-        stream.destroy();
-    }
 }
 
 // A failure status stays what it is; a lost line is still told.
@@ -116,12 +97,8 @@ int main() {
         // down: depth first, then color, in reverse order of construction.
         FrameCallback colorReporter;
         FrameCallback depthReporter;
-        if (depth.isValid()) {
-            depth.addNewFrameListener(&depthReporter);
-        }
-        if (color.isValid()) {
-            color.addNewFrameListener(&colorReporter);
-        }
+        listen(depth, depthReporter);
+        listen(color, colorReporter);
 
         // A report that cannot be written ends the run as a key does.
         while (!keyPressed() && outputFailure() == 0) {
@@ -133,12 +110,8 @@ int main() {
         }
         bound.emplace(status);
 
-        if (depth.isValid()) {
-            depth.removeNewFrameListener(&depthReporter);
-        }
-        if (color.isValid()) {
-            color.removeNewFrameListener(&colorReporter);
-        }
+        stopListening(depth, depthReporter);
+        stopListening(color, colorReporter);
         unsubscribe(deviceEvents);
         stopAndDestroy(depth);
         stopAndDestroy(color);
