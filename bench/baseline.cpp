@@ -2,6 +2,11 @@
 // frame listener only reads and releases the frame. The difference between the
 // two programs' CPU time is what camwatch's own per-frame work costs.
 //
+// With --hold each listener keeps the frame it read until the next one, as
+// camwatch does, and gives the last one back after the streams are destroyed:
+// the difference from a plain run is what holding a frame costs, apart from
+// printing it.
+//
 // Prints nothing per frame; once torn down it prints how many frames each
 // listener read, so that lost frames can be told from the driver's count.
 
@@ -9,6 +14,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "Console.h"
 #include "Streams.h"
@@ -19,6 +25,8 @@ constexpr int kKeyPollMilliseconds = 100;
 
 class ReadAndRelease : public openni::VideoStream::NewFrameListener {
 public:
+    explicit ReadAndRelease(bool hold) : hold_(hold) {}
+
     void onNewFrame(openni::VideoStream& stream) override {
         // As camwatch: read only a frame that is there, or the teardown can hang.
         OniStreamHandle handle = stream._getHandle();
@@ -27,9 +35,24 @@ public:
             return;
         }
         OniFrame* frame = nullptr;
-        if (oniStreamReadFrame(handle, &frame) == ONI_STATUS_OK && frame != nullptr) {
+        if (oniStreamReadFrame(handle, &frame) != ONI_STATUS_OK || frame == nullptr) {
+            return;
+        }
+        framesRead_.fetch_add(1, std::memory_order_relaxed);
+        if (hold_) {
+            // Only the library's thread for this stream gets here.
+            releaseHeld();
+            held_ = frame;
+        } else {
             oniFrameRelease(frame);
-            framesRead_.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    // Called by main once the streams are destroyed, before the library shuts down.
+    void releaseHeld() {
+        if (held_ != nullptr) {
+            oniFrameRelease(held_);
+            held_ = nullptr;
         }
     }
 
@@ -38,12 +61,15 @@ public:
     }
 
 private:
+    const bool hold_;
+    OniFrame* held_ = nullptr;
     std::atomic<unsigned long long> framesRead_{0};
 };
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool hold = argc > 1 && std::strcmp(argv[1], "--hold") == 0;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const KeyboardMode keyboardMode;
 
@@ -66,8 +92,8 @@ int main() {
     openni::VideoStream color;
     createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
-    ReadAndRelease depthReader;
-    ReadAndRelease colorReader;
+    ReadAndRelease depthReader(hold);
+    ReadAndRelease colorReader(hold);
     listen(depth, depthReader);
     listen(color, colorReader);
 
@@ -80,6 +106,8 @@ int main() {
     stopAndDestroy(depth);
     stopAndDestroy(color);
     device.close();
+    depthReader.releaseHeld();
+    colorReader.releaseHeld();
     openni::OpenNI::shutdown();
 
     std::printf("depth frames %llu\ncolor frames %llu\n", depthReader.framesRead(),

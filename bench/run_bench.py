@@ -24,6 +24,9 @@ import report
 # 0 fps sends as fast as the virtual camera can.
 RATES = [(30, 150, 40), (300, 1500, 8), (3000, 15000, 6), (0, 20000, 10)]
 FIXED_PAIRS = 8
+# (fps, frames per stream, rounds) where camwatch's extra cost is split into
+# holding the frame and printing its line.
+SPLIT_RATES = [(30, 150, 6), (3000, 15000, 6)]
 LATENCY_RUNS = 60
 MEMORY_FRAMES = 300000
 # Under valgrind: a rate it keeps up with, and runs of N and 2N frames.
@@ -38,6 +41,12 @@ def summary(values):
         else values * 3
     return {"median": statistics.median(values), "q1": q1, "q3": q3,
             "min": values[0], "max": values[-1], "count": len(values)}
+
+
+def net_cpu_us(runs, fixed, sent):
+    """CPU µs per frame sent of each run, less what a run without frames costs."""
+    return [(run["user"] + run["system"] - fixed["user"] - fixed["system"]) / sent * 1e6
+            for run in runs]
 
 
 def machine_times():
@@ -67,12 +76,14 @@ class Bench:
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, log_path=None):
+    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, log_path=None,
+            args=()):
         """One run until its frames are through, then a key; what it cost."""
-        name = os.path.basename(program)
+        name = os.path.basename(program) + "".join("-" + arg.lstrip("-") for arg in args)
         out = out or self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
-        usage = measure.run(list(prefix) + [program], self.runtime, measure.scenario(fps, frames),
+        usage = measure.run(list(prefix) + [program, *args], self.runtime,
+                            measure.scenario(fps, frames),
                             out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
                             min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
                             log_path=log_path)
@@ -101,31 +112,37 @@ class Bench:
 
     # CPU per frame against the baseline -------------------------------------
 
-    def pairs(self, fps, frames, count):
-        """Pairs of runs of camwatch and the baseline side by side, so that both
-        see the same load of the shared machine; which starts first alternates."""
-        runs = {"camwatch": [], "baseline": []}
-        programs = {"camwatch": self.camwatch, "baseline": self.baseline}
+    def side_by_side(self, programs, fps, frames, count):
+        """Rounds of runs of `programs` (name: program and its arguments) side by
+        side, so that all see the same load of the shared machine; which starts
+        first turns round by round."""
+        runs = {name: [] for name in programs}
+        names = sorted(programs)
         for index in range(count):
-            pair = {}
+            results = {}
 
             def run(name):
+                program, *args = programs[name]
                 try:
-                    pair[name] = self.run(programs[name], fps, frames)
+                    results[name] = self.run(program, fps, frames, args=args)
                 except Exception as error:  # raised again below, on the main thread
-                    pair[name] = error
+                    results[name] = error
 
-            threads = [threading.Thread(target=run, args=(name,))
-                       for name in sorted(programs, reverse=index % 2 == 1)]
+            order = names[index % len(names):] + names[:index % len(names)]
+            threads = [threading.Thread(target=run, args=(name,)) for name in order]
             for thread in threads:
                 thread.start()
             for thread in threads:
                 thread.join()
-            for name, result in pair.items():
+            for name, result in results.items():
                 if isinstance(result, Exception):
                     raise result
                 runs[name].append(result)
         return runs
+
+    def pairs(self, fps, frames, count):
+        return self.side_by_side({"camwatch": [self.camwatch], "baseline": [self.baseline]},
+                                 fps, frames, count)
 
     def cpu_per_frame(self):
         busy_before, total_before = machine_times()
@@ -149,8 +166,7 @@ class Bench:
                 def net(key, program_runs=program_runs, base=base):
                     return [(run[key] - base[key]) / sent for run in program_runs]
 
-                per_frame[name] = [(run["user"] + run["system"] - base["user"] - base["system"])
-                                   / sent * 1e6 for run in program_runs]
+                per_frame[name] = net_cpu_us(program_runs, base, sent)
                 row[name] = {"us": summary(per_frame[name]),
                              "user_us": statistics.median(net("user")) * 1e6,
                              "system_us": statistics.median(net("system")) * 1e6,
@@ -165,12 +181,30 @@ class Bench:
                   flush=True)
         busy_after, total_after = machine_times()
         ticks = os.sysconf("SC_CLK_TCK")
+        self.fixed_cost = fixed_cost
         return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
                              for name, cost in fixed_cost.items()},
                 "rows": rows,
                 "load": {"before": load_before, "after": load_average(),
                          "busy": (busy_after - busy_before) / (total_after - total_before),
                          "measured": measured_cpu * ticks / (total_after - total_before)}}
+
+    def cost_split(self):
+        """camwatch, the baseline, and the baseline holding each frame until the
+        next as camwatch does, side by side: holding against printing. The held
+        baseline's fixed cost is the baseline's, the same program."""
+        programs = {"camwatch": [self.camwatch], "baseline": [self.baseline],
+                    "holding": [self.baseline, "--hold"]}
+        fixed = dict(self.fixed_cost, holding=self.fixed_cost["baseline"])
+        rows = []
+        for fps, frames, count in SPLIT_RATES:
+            frames = self.scaled(frames)
+            runs = self.side_by_side(programs, fps, frames, 2 if self.quick else count)
+            row = {"fps": fps, "frames_sent": 2 * frames, "rounds": len(runs["camwatch"])}
+            for name, program_runs in runs.items():
+                row[name] = summary(net_cpu_us(program_runs, fixed[name], 2 * frames))
+            rows.append(row)
+        return {"rows": rows}
 
     # Frames and allocations -------------------------------------------------
 
@@ -275,6 +309,7 @@ def main():
                           "valgrind_fps": VALGRIND_FPS}}
     steps = [("line_alone", "per-frame line, Google Benchmark"),
              ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
+             ("cost_split", "camwatch's extra CPU, holding frames against printing"),
              ("delivery", "frames sent against lines printed"),
              ("allocations", "heap allocations per frame, memcheck"),
              ("listener_instructions", "frame listener instructions, callgrind"),
