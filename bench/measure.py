@@ -4,7 +4,6 @@ lines, valgrind's counts."""
 
 import os
 import re
-import shlex
 import subprocess
 import sys
 import time
@@ -75,20 +74,12 @@ def hang(argv, pid, stacks_path, seconds):
                 f"every thread's stack is in {stacks_path}")
 
 
-def start(argv, runtime, scenario_text, script_path=None, stdin="pipe", log=False,
-          stdout=None):
-    """A runner, started by `with`, for `argv` with the camera's log off unless asked for: it
-    writes a line per frame, work the measured programs would pay for. A
-    command with arguments runs through a script at `script_path` that execs
-    it, as the runner starts a bare program."""
-    program = argv[0]
-    if len(argv) > 1:
-        program = script_path
-        with open(program, "w") as script:
-            script.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, argv)) + "\n")
-        os.chmod(program, 0o755)
+def start(argv, runtime, scenario_text, stdin="pipe", log=False, stdout=None):
+    """A runner, started by `with`, for `argv` with the camera's log off unless
+    asked for: it writes a line per frame, work the measured programs would pay
+    for."""
     run = camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
-                                binary=program, tracer=False, stdout=stdout)
+                                binary=argv[0], args=argv[1:], tracer=False, stdout=stdout)
     if not log:
         del run.env["VCAM_LOG"]
     return run
@@ -100,7 +91,7 @@ def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_ti
     `min_seconds` have passed and the process has done no frame work for
     IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
     A process that outlives `key_timeout` after the key is a Hang."""
-    with open(out_path, "wb") as out, start(argv, runtime, scenario_text, out_path + ".sh",
+    with open(out_path, "wb") as out, start(argv, runtime, scenario_text,
                                             log=log_path is not None, stdout=out) as runner:
         proc = runner.proc
         started = time.monotonic()

@@ -117,14 +117,16 @@ class Camwatch:
     ignore_sigpipe  start the program with SIGPIPE ignored, as `env
               --ignore-signal=PIPE` would
     binary    the program to run; CAMWATCH_BIN by default
+    args      its arguments (camwatch takes none; the benchmark's tools do)
     runtime   the library folder (LD_LIBRARY_PATH); VCAM_RUNTIME by default
     tracer    preload the call tracer; trace: have it write the call trace
     """
 
     def __init__(self, scenario=None, stdin="pipe", runtime=None, key_before_start=False,
                  fail_read=None, trace=True, tracer=True, binary=None, stdout=None,
-                 stdin_bytes=b"", ignore_sigpipe=False):
+                 stdin_bytes=b"", ignore_sigpipe=False, args=()):
         self.binary = binary or required_path("CAMWATCH_BIN")
+        self.args = list(args)
         self.runtime = runtime or required_path("VCAM_RUNTIME")
         self.folder = tempfile.TemporaryDirectory(prefix="camwatch-run-")
         self.trace_path = os.path.join(self.folder.name, "trace")
@@ -209,7 +211,7 @@ class Camwatch:
         with open(self.stderr_path, "wb") as stderr:
             # Python itself ignores SIGPIPE; restore_signals gives the child the default.
             self.proc = subprocess.Popen(
-                [self.binary], stdin=stdin, stdout=stdout, stderr=stderr,
+                [self.binary, *self.args], stdin=stdin, stdout=stdout, stderr=stderr,
                 env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec,
                 restore_signals=not self.ignore_sigpipe)
         if close_after_stdout is not None:
