@@ -1,16 +1,14 @@
-"""Runs a measured program on the virtual camera, through the runner every
+"""Runs a measured program on the virtual camera, through the launcher every
 suite uses, and reads what it leaves behind: CPU time, resident memory, frame
-lines, valgrind's counts."""
+lines, valgrind's counts. tests/lib is on PYTHONPATH, as the build's test.env
+sets it."""
 
 import os
 import re
-import subprocess
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
-                                "lib"))
-import camwatch_run  # noqa: E402  (found through the path above)
+import camwatch_run
+import launcher
 
 FRAME_LINE = camwatch_run.FRAME_LINE
 IDLE_WINDOW = 0.3  # seconds without frame work: the frames are through
@@ -51,79 +49,56 @@ def rss_kib(pid):
     return int(match.group(1)) if match else None
 
 
-def save_stacks(argv, pid, path):
-    """Every thread's stack, to tell where a process that will not end waits.
-    Under valgrind the program's own stacks come through its gdbserver."""
-    command = ["gdb", "-batch"]
-    if os.path.basename(argv[0]) == "valgrind":
-        command += [argv[-1], "-ex", f"target remote | vgdb --pid={pid}"]
-    else:
-        command += ["-p", str(pid)]
-    with open(path, "w") as stacks:
-        subprocess.run(command + ["-ex", "thread apply all bt"], stdout=stacks,
-                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=120,
-                       check=False)
-
-
-def hang(argv, pid, stacks_path, seconds):
-    try:
-        save_stacks(argv, pid, stacks_path)
-    finally:
-        os.kill(pid, 9)
+def hang(argv, stuck, stacks_path, seconds):
+    """The launcher's Hang, with the stacks saved for the results folder."""
+    with open(stacks_path, "w") as stacks:
+        stacks.write(stuck.stacks)
     return Hang(f"{' '.join(argv)} did not exit within {seconds} s of its key; "
                 f"every thread's stack is in {stacks_path}")
 
 
-def start(argv, runtime, scenario_text, stdin="pipe", log=False, stdout=None):
+def start(argv, runtime, scenario_text, stdin="pipe", log=False, stdout=None, prefix=None):
     """A runner, started by `with`, for `argv` with the camera's log off unless
     asked for: it writes a line per frame, work the measured programs would pay
-    for."""
-    run = camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
-                                binary=argv[0], args=argv[1:], tracer=False, stdout=stdout)
-    if not log:
-        del run.env["VCAM_LOG"]
-    return run
+    for. The prefix (valgrind) is CAMWATCH_PREFIX's unless given."""
+    return camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
+                                 binary=argv[0], args=argv[1:], tracer=False, stdout=stdout,
+                                 log=log, prefix=prefix)
 
 
 def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_timeout=30,
-        on_poll=None, log_path=None):
+        on_poll=None, log_path=None, prefix=None):
     """Runs `argv` with stdin a pipe and stdout to `out_path`. Once
     `min_seconds` have passed and the process has done no frame work for
     IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
     A process that outlives `key_timeout` after the key is a Hang."""
-    with open(out_path, "wb") as out, start(argv, runtime, scenario_text,
+    with open(out_path, "wb") as out, start(argv, runtime, scenario_text, prefix=prefix,
                                             log=log_path is not None, stdout=out) as runner:
-        proc = runner.proc
         started = time.monotonic()
         last_cpu, last_busy = 0, started
         give_up = started + 4 * min_seconds + 30
-        while proc.poll() is None:
+        while runner.running():
             time.sleep(0.05)
             now = time.monotonic()
-            cpu = cpu_ns(proc.pid)
+            cpu = cpu_ns(runner.pid)
             if cpu is not None and cpu - last_cpu > IDLE_NS:
                 last_cpu, last_busy = cpu, now
             if on_poll:
-                on_poll(proc.pid, now - started)
+                on_poll(runner.pid, now - started)
             if now - started >= min_seconds and now - last_busy >= IDLE_WINDOW or now > give_up:
                 break
         runner.press_key()
-        deadline = time.monotonic() + key_timeout
-        while True:
-            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
-            if pid:
-                break
-            if time.monotonic() > deadline:
-                raise hang(argv, proc.pid, stacks_path, key_timeout)
-            time.sleep(0.01)
-        # Reaped here for its rusage: the runner is told the status.
-        proc.returncode = code = os.waitstatus_to_exitcode(status)
+        try:
+            result = runner.finish(key_timeout)
+        except launcher.Hang as stuck:
+            raise hang(argv, stuck, stacks_path, key_timeout) from None
+        code = result.status
         if log_path:
             with open(runner.log_path, "rb") as log, open(log_path, "wb") as copy:
                 copy.write(log.read())
     if code != 0:
         raise RuntimeError(f"{' '.join(argv)} ended with status {code}; output in {out_path}")
-    return usage
+    return result.rusage
 
 
 def frames_handled(out_path):
@@ -162,9 +137,9 @@ def key_to_exit(argv, runtime, scenario_text, settle_seconds, stacks_path, timeo
         key_at = time.monotonic()
         runner.press_key()
         if runner.read_for(timeout):
-            raise hang(argv, runner.proc.pid, stacks_path, timeout)
+            raise hang(argv, launcher.Hang("", runner.stacks()), stacks_path, timeout)
         exit_after_key = time.monotonic() - key_at
-        status = runner.proc.wait(timeout)
+        status = runner.finish(timeout).status
     if status != 0:
         raise RuntimeError(f"{argv[0]} ended with {status} on a terminal")
     return first_frame, exit_after_key

@@ -11,12 +11,12 @@ import os
 import platform
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
 import time
 
+import launcher
 import measure
 import report
 
@@ -76,17 +76,17 @@ class Bench:
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=(), on_poll=None, out=None, log_path=None,
+    def run(self, program, fps, frames, prefix=None, on_poll=None, out=None, log_path=None,
             args=()):
         """One run until its frames are through, then a key; what it cost."""
         name = os.path.basename(program) + "".join("-" + arg.lstrip("-") for arg in args)
         out = out or self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
-        usage = measure.run(list(prefix) + [program, *args], self.runtime,
+        usage = measure.run([program, *args], self.runtime,
                             measure.scenario(fps, frames),
                             out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
                             min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
-                            log_path=log_path)
+                            log_path=log_path, prefix=prefix)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
                 "switches": usage.ru_nvcsw + usage.ru_nivcsw,
                 "handled": measure.frames_handled(out)}
@@ -101,10 +101,10 @@ class Bench:
         if not os.path.exists(self.gbench):
             return None
         out = self.path("gbench.json")
-        subprocess.run([self.gbench, f"--benchmark_min_time={0.05 if self.quick else 0.3}",
-                        "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
-                        f"--benchmark_out={out}", "--benchmark_out_format=json"],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        launcher.run([self.gbench, f"--benchmark_min_time={0.05 if self.quick else 0.3}",
+                      "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
+                      f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                     timeout=600, check=True, stdout=os.devnull, stderr=os.devnull)
         with open(out) as data:
             benchmarks = json.load(data)["benchmarks"]
         return {entry["run_name"]: entry["cpu_time"] for entry in benchmarks

@@ -9,11 +9,11 @@ must be on PYTHONPATH.
 import gzip
 import os
 import re
-import subprocess
 import sys
 import tempfile
 
 from camwatch_run import Camwatch
+from launcher import run
 
 EXPECTED_FILES = {
     "./usr/bin/camwatch",
@@ -35,12 +35,10 @@ def fail(message):
 
 
 def check_metadata(deb):
-    depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], check=True,
-                             capture_output=True, text=True).stdout
+    depends = run(["dpkg-deb", "-f", deb, "Depends"], check=True, text=True).stdout
     if not re.search(r"(^|, )libopenni2-0( |,|$)", depends):
         fail("Depends lacks libopenni2-0: " + depends)
-    listing = subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True,
-                             text=True).stdout
+    listing = run(["dpkg-deb", "-c", deb], check=True, text=True).stdout
     files = {line.split(" -> ")[0].split()[-1] for line in listing.splitlines()
              if not line.startswith("d")}
     if files != EXPECTED_FILES:
@@ -74,7 +72,7 @@ def run_installed(root, runtime):
 def main(deb, runtime):
     check_metadata(deb)
     with tempfile.TemporaryDirectory(prefix="camwatch-root-") as root:
-        subprocess.run(["dpkg", "-x", deb, root], check=True)
+        run(["dpkg", "-x", deb, root], check=True)
         check_man_page(root)
         run_installed(root, runtime)
     return 0

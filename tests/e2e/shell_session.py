@@ -1,42 +1,35 @@
 """An interactive shell with job control in a real pseudo-terminal, driven by
 pexpect, that starts camwatch on the virtual camera the way a user would.
 
-The environment comes from camwatch_run.Camwatch (scenario, driver log, call
-trace); the shell itself runs without it, and each camwatch command line sets
-it. Frame lines go to a file, so the terminal shows only what the shell and
+The run's folder, command line and environment come from camwatch_run.Setup
+(scenario, driver log, call trace); the shell itself runs without them, and
+each camwatch command line sets them. Frame lines go to a file, so the terminal shows only what the shell and
 camwatch's stderr write.
 """
 
 import os
 import re
-import shlex
 import signal
-import subprocess
 import termios
-import time
 
 import pexpect
 
-from camwatch_run import DEFAULT_TIMEOUT, Camwatch, Result, FRAME_LINE
+from camwatch_run import FRAME_LINE, Setup, environment_without
+from launcher import DEFAULT_TIMEOUT, LFLAG, stacks, wait_until
 
 PROMPT = "cw-prompt$ "
 SHELLS = {"bash": ["bash", "--norc", "--noprofile", "-i"], "dash": ["dash", "-i"]}
-LFLAG = 3
 STTY_LINE = re.compile(r"^[0-9a-f]+(?::[0-9a-f]+){10,}$", re.M)
-
-# Environment names that camwatch's command line sets and the shell must not have.
-CAMWATCH_ENV = ("LD_LIBRARY_PATH", "LD_PRELOAD", "CAMWATCH_TRACE", "VCAM_LOG", "VCAM_SCENARIO")
 
 
 class ShellSession:
     def __init__(self, test, shell, scenario):
-        self.setup = Camwatch(scenario)
+        self.setup = Setup(scenario)
         test.addCleanup(self.setup.folder.cleanup)
         self.folder = self.setup.folder.name
         self.out = os.path.join(self.folder, "out")
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("VCAM_", "CAMWATCH_", "LD_", "BASH_ENV", "PROMPT_COMMAND"))
-               and k != "ENV"}
+        env = environment_without(("VCAM_", "CAMWATCH_", "LD_", "BASH_ENV", "PROMPT_COMMAND"),
+                                  ("ENV",))
         env.update(PS1=PROMPT, TERM="dumb", HISTFILE="/dev/null")
         argv = SHELLS[shell]
         self.child = pexpect.spawn(argv[0], argv[1:], env=env, cwd=self.folder,
@@ -46,9 +39,7 @@ class ShellSession:
         self.child.expect_exact(PROMPT)
         self.markers = 0
         self.run("ulimit -c 0")  # crashes on purpose leave no core files
-        assignments = " ".join("%s=%s" % (name, shlex.quote(self.setup.env[name]))
-                               for name in CAMWATCH_ENV if name in self.setup.env)
-        self.camwatch = assignments + " " + shlex.quote(self.setup.binary)
+        self.camwatch = self.setup.shell_command()
 
     def close(self):
         # A job that hangs or spins must not outlive the test: every process of
@@ -97,13 +88,7 @@ class ShellSession:
         group = self.foreground_group()
         if group == self.child.pid:
             return "(the shell is in the foreground)"
-        try:
-            traced = subprocess.run(["gdb", "-p", str(group), "-batch", "-ex",
-                                     "thread apply all bt"], stdout=subprocess.PIPE,
-                                    stderr=subprocess.STDOUT, timeout=60)
-        except (OSError, subprocess.TimeoutExpired) as error:
-            return "(no stacks: %s)" % error
-        return traced.stdout.decode(errors="replace")
+        return stacks(group, self.setup.prefix, self.setup.binary)
 
     def send(self, data):
         os.write(self.child.child_fd, data)
@@ -158,8 +143,7 @@ class ShellSession:
                 output = f.read()
         except FileNotFoundError:
             output = b""
-        return Result(output, status, b"", _lines(self.setup.trace_path),
-                      _lines(self.setup.log_path))
+        return self.setup.result(output, status)
 
 
 def _default_signals():
@@ -187,18 +171,3 @@ def _session_members(session):
             members.append(int(entry))
     return members
 
-
-def wait_until(condition, what, timeout=DEFAULT_TIMEOUT):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.005)
-
-
-def _lines(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("latin-1").splitlines()
-    except FileNotFoundError:
-        return []

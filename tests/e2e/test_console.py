@@ -1,20 +1,16 @@
 """What stdin is and how a run ends: a key on a pipe or a terminal, end of
 input that is no key, signals, and a reader that goes away."""
 
-import os
 import signal
-import subprocess
 import termios
 import unittest
 
-from camwatch_run import (BOTH, DEFAULT_TIMEOUT, FRAME_LINE, Camwatch, CamwatchAssertions,
-                          run_to_end)
+from camwatch_run import BOTH, FRAME_LINE, Camwatch, CamwatchAssertions, run_into_head, run_to_end
+from launcher import LFLAG
 
 SCENARIO = ("device vcam://0\n"
             "depth width=4 height=4 fps=60 middle=1234 fill=7\n"
             "color width=4 height=4 fps=60 middle=0x0aff00 fill=0x112233\n")
-
-LFLAG = 3
 
 
 class TerminalTest(CamwatchAssertions):
@@ -72,7 +68,7 @@ class NonTerminalInputTest(CamwatchAssertions):
             cam.wait_for_frames(4, BOTH)
             seen = len(FRAME_LINE.findall(cam.output))
             cam.wait_for_frames(seen + 10)
-            self.assertIsNone(cam.proc.poll())
+            self.assertIsNone(cam.poll())
             cam.send_signal(signal.SIGTERM)
             result = cam.finish()
         self.assertEqual(result.status, -signal.SIGTERM)
@@ -92,19 +88,13 @@ class NonTerminalInputTest(CamwatchAssertions):
         with Camwatch(SCENARIO) as cam:
             cam.close_input()
             cam.wait_for_frames(10)
-            self.assertIsNone(cam.proc.poll())
+            self.assertIsNone(cam.poll())
             cam.send_signal(signal.SIGINT)
             result = cam.finish()
         self.assertEqual(result.status, -signal.SIGINT)
 
     def test_output_to_head_ends_promptly(self):
-        reader, writer = os.pipe()
-        head = subprocess.Popen(["head", "-n", "3"], stdin=reader, stdout=subprocess.PIPE)
-        os.close(reader)
-        with head, Camwatch(SCENARIO, stdout=writer) as cam:
-            os.close(writer)
-            first_lines, _ = head.communicate(timeout=DEFAULT_TIMEOUT)
-            result = cam.finish()
+        first_lines, result = run_into_head(3, SCENARIO)
         self.assertEqual(len(first_lines.splitlines()), 3)
         self.assertEqual(first_lines.splitlines(keepends=True)[0],
                          b'Device "vcam://0" already connected\n')

@@ -3,13 +3,12 @@ one line on stderr names the error, and the status is 3. Closed standard
 descriptors at start."""
 
 import os
-import subprocess
 import tempfile
-import time
 import unittest
 
 from camwatch_run import BOTH, Camwatch, FRAME_LINE
 from camwatch_run import CamwatchAssertions
+from launcher import read_lines, run, wait_until
 
 SCENARIO = ("device vcam://0\n"
             "depth width=4 height=4 fps=200 middle=1234 fill=7\n"
@@ -37,15 +36,13 @@ class OutputFailureTest(CamwatchAssertions):
         mount_point = tempfile.mkdtemp(prefix="camwatch-full-")
         self.addCleanup(os.rmdir, mount_point)
         try:
-            mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs",
-                                      mount_point], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.PIPE)
+            mounted = run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", mount_point])
         except FileNotFoundError:
             self.skipTest("no mount command")
         if mounted.returncode != 0:
             self.skipTest("cannot mount a small tmpfs here: "
                           + mounted.stderr.decode(errors="replace").strip())
-        self.addCleanup(subprocess.run, ["umount", mount_point], check=True)
+        self.addCleanup(run, ["umount", mount_point], check=True)
         path = os.path.join(mount_point, "log")
         with Camwatch(SCENARIO, stdout=path) as cam:
             result = cam.finish()
@@ -75,26 +72,26 @@ class OutputFailureTest(CamwatchAssertions):
 
 
 class ClosedDescriptorTest(CamwatchAssertions):
-    def run_with_closed(self, descriptor, scenario=FAST):
-        """Starts camwatch through a shell that closes `descriptor` first."""
-        setup = Camwatch(scenario)
-        self.addCleanup(setup.folder.cleanup)
-        out = os.path.join(setup.folder.name, "out")
-        err = os.path.join(setup.folder.name, "err")
-        command = 'exec "$0" >"$1" 2>"$2" %d>&-' % descriptor
-        process = subprocess.Popen(["sh", "-c", command, setup.binary, out, err],
-                                   stdin=subprocess.DEVNULL, env=setup.env,
-                                   cwd=setup.folder.name, start_new_session=True)
-        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
-        return setup, process, out, err
+    def start_with_closed(self, descriptor, scenario=FAST):
+        """Starts camwatch with `descriptor` closed, stdin /dev/null and the
+        other two to files."""
+        folder = tempfile.TemporaryDirectory(prefix="camwatch-closed-")
+        self.addCleanup(folder.cleanup)
+        out = os.path.join(folder.name, "out")
+        streams = {"stdin": "devnull", "stdout": out, "stderr": None}
+        streams[("stdin", "stdout", "stderr")[descriptor]] = "closed"
+        cam = Camwatch(scenario, **streams)
+        self.addCleanup(cam.close)
+        cam.start()
+        return cam, out
 
     def test_closed_stdout_fails_before_anything_starts(self):
-        setup, process, _, err = self.run_with_closed(1)
-        self.assertEqual(process.wait(timeout=15), OUTPUT_FAILURE)
-        with open(err, "rb") as f:
-            self.assertEqual(f.read(), write_error("Bad file descriptor"))
-        self.assertFalse(os.path.exists(setup.trace_path), "the library was called")
-        self.assertFalse(os.path.exists(setup.log_path), "the driver was loaded")
+        cam, _ = self.start_with_closed(1)
+        result = cam.finish()
+        self.assertEqual(result.status, OUTPUT_FAILURE)
+        self.assertEqual(result.stderr, write_error("Bad file descriptor"))
+        self.assertFalse(os.path.exists(cam.trace_path), "the library was called")
+        self.assertFalse(os.path.exists(cam.log_path), "the driver was loaded")
 
     def test_closed_stdin_is_no_key(self):
         self.assert_runs_on_dev_null(0, lines=2000)
@@ -104,30 +101,13 @@ class ClosedDescriptorTest(CamwatchAssertions):
 
     def assert_runs_on_dev_null(self, descriptor, lines):
         """Closed at start, `descriptor` is /dev/null, and the run goes on until a signal."""
-        setup, process, out, _ = self.run_with_closed(descriptor)
-        self.assertTrue(wait_until(lambda: line_count(out) >= lines or process.poll() is not None))
-        self.assertIsNone(process.poll(), "the run ended by itself")
-        self.assertEqual(os.readlink("/proc/%d/fd/%d" % (process.pid, descriptor)), "/dev/null")
-        process.terminate()
-        self.assertEqual(process.wait(timeout=15), -15)
-
-
-def line_count(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().count(b"\n")
-    except FileNotFoundError:
-        return 0
-
-
-def wait_until(condition, timeout=15.0):
-    """Polls condition() until it holds or the deadline passes."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.01)
-    return condition()
+        cam, out = self.start_with_closed(descriptor)
+        wait_until(lambda: len(read_lines(out)) >= lines or not cam.running(),
+                   "%d lines or the end" % lines)
+        self.assertTrue(cam.running(), "the run ended by itself")
+        self.assertEqual(os.readlink("/proc/%d/fd/%d" % (cam.pid, descriptor)), "/dev/null")
+        cam.send_signal(15)
+        self.assertEqual(cam.finish().status, -15)
 
 
 if __name__ == "__main__":

@@ -3,11 +3,11 @@ given back and the failed read's pointer never touched. Also that the tracer
 stays silent when not asked to trace, and misses none of camwatch's calls."""
 
 import os
-import subprocess
 import unittest
 
 from camwatch_run import (GARBAGE_FRAME, SENSOR_DEPTH, Camwatch, CamwatchAssertions,
                           created_stream, held_frames, required_path, run_until_key)
+from launcher import read_lines, run
 
 DEPTH_ONLY = "device vcam://0\ndepth width=4 height=4 fps=100 middle=1234 fill=7\n"
 
@@ -57,8 +57,7 @@ class TracerCoverageTest(unittest.TestCase):
     def test_every_library_function_camwatch_imports_is_traced(self):
         # A call the tracer misses would silently drop out of every order check.
         def symbols(*arguments):
-            listing = subprocess.run(["nm", "-D", *arguments], check=True,
-                                     stdout=subprocess.PIPE, text=True).stdout
+            listing = run(["nm", "-D", *arguments], check=True, text=True).stdout
             return {line.split()[-1] for line in listing.splitlines()
                     if line.split()[-1].startswith("oni")}
         imported = symbols("--undefined-only", required_path("CAMWATCH_BIN"))
@@ -79,11 +78,7 @@ class SilentTracerTest(CamwatchAssertions):
 
 
 def _read_trace(cam):
-    try:
-        with open(cam.trace_path) as f:
-            return [line for line in f if line.startswith("oniStreamReadFrame")]
-    except FileNotFoundError:
-        return []
+    return [line for line in read_lines(cam.trace_path) if line.startswith("oniStreamReadFrame")]
 
 
 if __name__ == "__main__":

@@ -1,35 +1,24 @@
 """Runs a program on the virtual camera and reads what it did.
 
-The one way every suite starts camwatch (or any binary that takes its place:
-the benchmark's baseline, an installed /usr/bin/camwatch). A run gets its own
-temporary folder with the scenario file, the driver log and the call trace.
-stdin is a pipe, a file, /dev/null, closed, or a pseudo-terminal whose slave is
-the program's controlling terminal ("pty") or just an open terminal that is
-not ("pty-not-controlling"). stdout is a pipe, so output bytes are exactly
-what was written, unless the caller hands another file. Waits are on output
-lines or trace records with deadlines, never plain sleeps.
+A run (camwatch, or any binary that takes its place: the benchmark's baseline,
+an installed /usr/bin/camwatch) gets its own temporary folder with the
+scenario file, the driver log and the call trace. Setup is that folder and the
+command line and environment that go with it, also for a run that someone
+else starts (an interactive shell); Camwatch is a Setup started by the
+launcher, whose docstring says how stdin, stdout and stderr can be connected.
 
-The pty is opened here rather than through pexpect: pexpect makes the terminal
-the child's stdout and stderr as well, which would turn "\\n" into "\\r\\n" and
-mix stderr into the output this module compares byte for byte.
-
-Paths come from the environment ctest sets: CAMWATCH_BIN, VCAM_RUNTIME,
-VCAM_RUNTIME_NODRIVER, CAMWATCH_TRACER.
+Paths come from the environment the build writes (test.env in the build
+folder), which ctest sets: CAMWATCH_BIN, VCAM_RUNTIME, VCAM_RUNTIME_NODRIVER,
+CAMWATCH_TRACER.
 """
 
-import fcntl
 import os
 import re
-import resource
-import select
-import subprocess
+import shlex
 import tempfile
-import termios
-import time
 import unittest
 
-# Generous: the machine is shared, and a deadline only matters when it fails.
-DEFAULT_TIMEOUT = 15.0
+from launcher import DEFAULT_TIMEOUT, Process, read_lines, suite_prefix
 
 FRAME_LINE = re.compile(
     rb"\[(\d{8,})\] (?:Depth middle index +(-?\d+)|Color RGB value 0x([0-9a-f]{6})"
@@ -46,6 +35,8 @@ TEARDOWN_CALLS = ("oniStreamUnregisterNewFrameCallback", "oniUnregisterDeviceCal
                   "oniStreamStop", "oniStreamDestroy", "oniDeviceClose", "oniShutdown")
 SANITIZER_MARKS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:",
                    b"WARNING: ThreadSanitizer", b"==ERROR")
+# Prefixes of the variables a run sets itself; none is taken from the caller.
+RUN_VARIABLES = ("VCAM_", "CAMWATCH_TRACE", "LD_")
 
 
 def required_path(name):
@@ -54,6 +45,12 @@ def required_path(name):
         raise unittest.SkipTest(name + " is not set (run through ctest)")
     # Runs start in their own folder, so relative paths would point elsewhere.
     return os.path.abspath(value)
+
+
+def environment_without(prefixes, names=()):
+    """This process's environment less the variables named or so prefixed."""
+    return {k: v for k, v in os.environ.items()
+            if not k.startswith(tuple(prefixes)) and k not in names}
 
 
 class TraceCall:
@@ -83,6 +80,7 @@ class Result:
         self.stderr = stderr
         self.trace = [TraceCall(line) for line in trace]
         self.log = log
+        self.rusage = None  # the launcher's, when it started the run
 
     def frame_lines(self):
         return list(FRAME_LINE.finditer(self.output))
@@ -105,203 +103,89 @@ class Result:
         return [line.split(" ") for line in self.log if line.split(" ")[0] == kind]
 
 
-class Camwatch:
-    """One process on the virtual camera. Use as a context manager so it never
-    outlives its caller.
+class Setup:
+    """The folder, command line and environment of one run on the virtual camera.
 
     scenario  text of the scenario file, or None for the driver's default camera
-    stdin     "pipe", "file" (holding stdin_bytes), "devnull", "closed", "pty",
-              "pty-not-controlling"
-    stdout    None for a pipe read here, or a path, file object or descriptor
-              to write to instead (its output is then not read here)
-    ignore_sigpipe  start the program with SIGPIPE ignored, as `env
-              --ignore-signal=PIPE` would
     binary    the program to run; CAMWATCH_BIN by default
     args      its arguments (camwatch takes none; the benchmark's tools do)
     runtime   the library folder (LD_LIBRARY_PATH); VCAM_RUNTIME by default
     tracer    preload the call tracer; trace: have it write the call trace
+    log       have the driver write its log
+    prefix    a command prefix (valgrind, an emulator); None for CAMWATCH_PREFIX
     """
 
-    def __init__(self, scenario=None, stdin="pipe", runtime=None, key_before_start=False,
-                 fail_read=None, trace=True, tracer=True, binary=None, stdout=None,
-                 stdin_bytes=b"", ignore_sigpipe=False, args=()):
+    def __init__(self, scenario=None, runtime=None, fail_read=None, trace=True, tracer=True,
+                 binary=None, args=(), log=True, prefix=None):
         self.binary = binary or required_path("CAMWATCH_BIN")
         self.args = list(args)
+        self.prefix = suite_prefix() if prefix is None else list(prefix)
         self.runtime = runtime or required_path("VCAM_RUNTIME")
         self.folder = tempfile.TemporaryDirectory(prefix="camwatch-run-")
         self.trace_path = os.path.join(self.folder.name, "trace")
         self.log_path = os.path.join(self.folder.name, "vcam.log")
-        # A file, not a pipe: nobody reads stderr during the run, and a full
-        # pipe would stall the program.
-        self.stderr_path = os.path.join(self.folder.name, "stderr")
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("VCAM_", "CAMWATCH_TRACE", "LD_"))}
-        env["LD_LIBRARY_PATH"] = self.runtime
-        env["VCAM_LOG"] = self.log_path
+        self.scenario_path = None
+        # What the run sets on top of the caller's environment.
+        self.variables = {"LD_LIBRARY_PATH": self.runtime}
+        if log:
+            self.variables["VCAM_LOG"] = self.log_path
         if tracer:
-            env["LD_PRELOAD"] = required_path("CAMWATCH_TRACER")
+            self.variables["LD_PRELOAD"] = required_path("CAMWATCH_TRACER")
             if trace:
-                env["CAMWATCH_TRACE"] = self.trace_path
+                self.variables["CAMWATCH_TRACE"] = self.trace_path
         if scenario is not None:
             self.scenario_path = os.path.join(self.folder.name, "scenario.vcam")
             with open(self.scenario_path, "w") as f:
                 f.write(scenario)
-            env["VCAM_SCENARIO"] = self.scenario_path
+            self.variables["VCAM_SCENARIO"] = self.scenario_path
         if fail_read is not None:
-            env["CAMWATCH_TRACE_FAIL_READ"] = str(fail_read)
-        self.env = env
-        self.stdin_kind = stdin
-        self.stdin_bytes = stdin_bytes
-        self.stdout_target = stdout
-        self.ignore_sigpipe = ignore_sigpipe
-        self.key_before_start = key_before_start
-        self.master = self.slave = self.key_writer = None
-        self.proc = None
-        self.output = bytearray()
-        self.attributes_before = None
+            self.variables["CAMWATCH_TRACE_FAIL_READ"] = str(fail_read)
+        self.env = environment_without(RUN_VARIABLES)
+        self.env.update(self.variables)
 
-    # --- life cycle -----------------------------------------------------------
+    def argv(self):
+        return self.prefix + [self.binary, *self.args]
 
-    def __enter__(self):
-        self.start()
-        return self
+    def shell_command(self):
+        """The run as a shell command line, for a shell whose environment has
+        none of the run's variables."""
+        return " ".join(["%s=%s" % (name, shlex.quote(value))
+                         for name, value in self.variables.items()]
+                        + [shlex.quote(word) for word in self.argv()])
 
-    def __exit__(self, *exc):
-        self.kill()
-        if self.proc is not None and self.proc.stdout is not None:
-            self.proc.stdout.close()
-        for fd in (self.master, self.slave, self.key_writer):
-            if fd is not None:
-                os.close(fd)
-        self.master = self.slave = self.key_writer = None
+    def result(self, output, status, stderr=b""):
+        return Result(output, status, stderr, read_lines(self.trace_path),
+                      read_lines(self.log_path))
+
+
+class Camwatch(Process):
+    """One process on the virtual camera, started by the launcher. Use as a
+    context manager so it never outlives its caller.
+
+    Setup's arguments say what runs; the launcher's Process arguments how it
+    is connected: stdin ("pipe", "file" with stdin_bytes, "devnull", "closed",
+    "pty", "pty-not-controlling"), stdout (None for a pipe read here, a path,
+    file or descriptor, or "closed"), stderr (None to read it at the end, a
+    path, or "closed"), ignore_sigpipe. Until start(), `env` may be changed.
+    """
+
+    def __init__(self, scenario=None, stdin="pipe", stdout=None, stderr=None, stdin_bytes=b"",
+                 key_before_start=False, ignore_sigpipe=False, **setup):
+        self.setup = Setup(scenario, **setup)
+        self.trace_path = self.setup.trace_path
+        self.log_path = self.setup.log_path
+        self.scenario_path = self.setup.scenario_path
+        self.folder = self.setup.folder
+        self.binary = self.setup.binary
+        super().__init__([self.setup.binary, *self.setup.args], env=self.setup.env,
+                         cwd=self.folder.name, stdin=stdin, stdin_bytes=stdin_bytes,
+                         key_before_start=key_before_start, stdout=stdout, stderr=stderr,
+                         ignore_sigpipe=ignore_sigpipe, prefix=self.setup.prefix,
+                         folder=self.folder.name)
+
+    def close(self):
+        super().close()
         self.folder.cleanup()
-        return False
-
-    def start(self):
-        preexec = _no_core_files
-        close_after_start = None
-        if self.stdin_kind in ("pty", "pty-not-controlling"):
-            self.master, self.slave = os.openpty()
-            self.attributes_before = termios.tcgetattr(self.slave)
-            stdin = self.slave
-            if self.stdin_kind == "pty":
-                preexec = _take_controlling_terminal
-        elif self.stdin_kind == "devnull":
-            stdin = subprocess.DEVNULL
-        elif self.stdin_kind == "closed":
-            stdin = None
-            preexec = _close_stdin
-        elif self.stdin_kind == "file":
-            path = os.path.join(self.folder.name, "stdin")
-            with open(path, "wb") as f:
-                f.write(self.stdin_bytes)
-            stdin = close_after_start = os.open(path, os.O_RDONLY)
-        elif self.stdin_kind == "pipe":
-            reader, self.key_writer = os.pipe()
-            if self.key_before_start:
-                os.write(self.key_writer, b"k")
-            stdin = close_after_start = reader
-        else:
-            raise ValueError(self.stdin_kind)
-        stdout = subprocess.PIPE if self.stdout_target is None else self.stdout_target
-        if isinstance(stdout, str):
-            stdout = close_after_stdout = os.open(stdout, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
-        else:
-            close_after_stdout = None
-        with open(self.stderr_path, "wb") as stderr:
-            # Python itself ignores SIGPIPE; restore_signals gives the child the default.
-            self.proc = subprocess.Popen(
-                [self.binary, *self.args], stdin=stdin, stdout=stdout, stderr=stderr,
-                env=self.env, cwd=self.folder.name, start_new_session=True, preexec_fn=preexec,
-                restore_signals=not self.ignore_sigpipe)
-        if close_after_stdout is not None:
-            os.close(close_after_stdout)
-        if close_after_start is not None:
-            os.close(close_after_start)
-        if self.proc.stdout is not None:
-            os.set_blocking(self.proc.stdout.fileno(), False)
-
-    def kill(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-
-    # --- input ----------------------------------------------------------------
-
-    def press_key(self, key=b"q"):
-        try:
-            os.write(self.master if self.master is not None else self.key_writer, key)
-        except BrokenPipeError:
-            pass  # already gone: finish() tells how
-
-    def close_input(self):
-        """End of input on the pipe: no key."""
-        os.close(self.key_writer)
-        self.key_writer = None
-
-    def close_output(self):
-        """The reader goes away: the program's next write finds no one to read it."""
-        self.proc.stdout.close()
-
-    def send_signal(self, number):
-        self.proc.send_signal(number)
-
-    def terminal_attributes(self):
-        return termios.tcgetattr(self.slave)
-
-    def running(self):
-        return self.proc.poll() is None
-
-    # --- output ---------------------------------------------------------------
-
-    def _read_some(self, deadline):
-        """Reads what is there, waiting a little (never past the deadline);
-        False at end of output."""
-        if self.proc.stdout is None or self.proc.stdout.closed:
-            time.sleep(min(max(deadline - time.monotonic(), 0), 0.05))
-            return self.running()
-        fd = self.proc.stdout.fileno()
-        remaining = deadline - time.monotonic()
-        if remaining <= 0:
-            return True
-        # Short waits, so that conditions on the trace or the log get rechecked.
-        ready, _, _ = select.select([fd], [], [], min(remaining, 0.05))
-        if not ready:
-            return True
-        try:
-            chunk = os.read(fd, 65536)
-        except BlockingIOError:
-            return True
-        if not chunk:
-            return False
-        self.output += chunk
-        return True
-
-    def read_for(self, seconds):
-        """Keeps reading output for a while (so the program never blocks on a
-        full pipe); False if the output ended first."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            if not self._read_some(deadline):
-                return False
-        return True
-
-    def wait_for(self, condition, timeout=DEFAULT_TIMEOUT, what="condition"):
-        """Reads output until condition(output bytes) holds; fails on timeout."""
-        deadline = time.monotonic() + timeout
-        while not condition(self.output):
-            if time.monotonic() >= deadline:
-                raise AssertionError("timed out waiting for %s; output so far:\n%r"
-                                     % (what, bytes(self.output[-2000:])))
-            if not self._read_some(deadline):
-                if condition(self.output):
-                    break
-                raise AssertionError("output ended while waiting for %s; output:\n%r"
-                                     % (what, bytes(self.output[-2000:])))
-        return self.output
-
-    def wait_for_text(self, text, timeout=DEFAULT_TIMEOUT):
-        return self.wait_for(lambda out: text in out, timeout, repr(text))
 
     def wait_for_frames(self, count, kinds=None, timeout=DEFAULT_TIMEOUT):
         """Waits for `count` frame lines in all, or of each of `kinds` (b"Depth",
@@ -316,52 +200,16 @@ class Camwatch:
     def wait_for_trace(self, name, count=1, timeout=DEFAULT_TIMEOUT):
         """Waits until the trace holds `count` calls of `name`."""
         def enough(_):
-            return sum(1 for line in _lines(self.trace_path)
+            return sum(1 for line in read_lines(self.trace_path)
                        if line.split(" ", 1)[0] == name) >= count
         return self.wait_for(enough, timeout, "%d traced %s" % (count, name))
 
     def finish(self, timeout=DEFAULT_TIMEOUT):
         """Waits for the process to end and returns its Result."""
-        deadline = time.monotonic() + timeout
-        while self._read_some(deadline):
-            if time.monotonic() >= deadline:
-                self.kill()
-                raise AssertionError("%s did not end in %ss; output:\n%r"
-                                     % (self.binary, timeout, bytes(self.output[-2000:])))
-        try:
-            status = self.proc.wait(max(0.1, deadline - time.monotonic()))
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise AssertionError("%s closed its output but did not end" % self.binary)
-        with open(self.stderr_path, "rb") as f:
-            stderr = f.read()
-        return Result(self.output, status, stderr, _lines(self.trace_path),
-                      _lines(self.log_path))
-
-
-def _no_core_files():
-    # SIGQUIT and crashes must not leave core files behind.
-    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-
-
-def _take_controlling_terminal():
-    # Runs in the child after setsid(): stdin, the pty slave, becomes the
-    # controlling terminal and this process group its foreground.
-    _no_core_files()
-    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-
-
-def _close_stdin():
-    _no_core_files()
-    os.close(0)
-
-
-def _lines(path):
-    # Only a plain file: a caller may have put a FIFO in the trace's place.
-    if not os.path.isfile(path):
-        return []
-    with open(path, "rb") as f:
-        return f.read().decode("latin-1").splitlines()
+        status = super().finish(timeout)
+        result = self.setup.result(self.output, status, self.stderr_bytes())
+        result.rusage = self.rusage
+        return result
 
 
 def run_until_key(scenario, frames=0, kinds=None, timeout=DEFAULT_TIMEOUT, **options):
@@ -378,6 +226,23 @@ def run_to_end(scenario=None, timeout=DEFAULT_TIMEOUT, **options):
     """Runs a program that is expected to end by itself (a failure path)."""
     with Camwatch(scenario, **options) as cam:
         return cam.finish(timeout)
+
+
+def run_into_head(lines, scenario=None, timeout=DEFAULT_TIMEOUT):
+    """`camwatch | head -n LINES`: what head printed, and camwatch's Result."""
+    reader, writer = os.pipe()
+    try:
+        with Process(["head", "-n", str(lines)], stdin=reader, prefix=()) as head, \
+                Camwatch(scenario, stdout=writer) as cam:
+            os.close(reader)
+            os.close(writer)
+            reader = writer = None
+            head.finish(timeout)
+            return bytes(head.output), cam.finish(timeout)
+    finally:
+        for fd in (reader, writer):
+            if fd is not None:
+                os.close(fd)
 
 
 # --- reading the trace --------------------------------------------------------

@@ -5,9 +5,10 @@ command sets; the virtual camera itself is run by the package checks.
 """
 
 import os
-import subprocess
 import tempfile
 import unittest
+
+from launcher import run
 
 DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "vcam",
                     "scenarios", "demo.vcam")
@@ -23,8 +24,7 @@ def command():
 
 class CamwatchVcamTest(unittest.TestCase):
     def run_vcam(self, *args, cwd=None, env=None):
-        return subprocess.run([command(), *args], capture_output=True, text=True, cwd=cwd,
-                              env=env if env is not None else dict(os.environ), timeout=30)
+        return run([command(), *args], text=True, cwd=cwd, env=env, timeout=30)
 
     def test_runs_the_program_with_the_virtual_camera_first(self):
         env = dict(os.environ, LD_LIBRARY_PATH="/opt/other")

@@ -6,9 +6,10 @@ the script always runs as a user other than root here.
 
 import os
 import shutil
-import subprocess
 import tempfile
 import unittest
+
+from launcher import run
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SETUP = os.path.join(ROOT, "scripts", "setup")
@@ -52,8 +53,7 @@ class SetupTest(unittest.TestCase):
     def run_setup(self, *levels, installed="", **env):
         environment = {"PATH": self.bin, "LOG": self.log, "INSTALLED": installed}
         environment.update(env)
-        return subprocess.run([SETUP, *levels], env=environment, stdin=subprocess.DEVNULL,
-                              capture_output=True, text=True, timeout=60)
+        return run([SETUP, *levels], env=environment, text=True, timeout=60)
 
     def sudo_calls(self):
         if not os.path.exists(self.log):

@@ -9,27 +9,20 @@ described, without hang or crash. Any sanitizer report on stderr fails the case.
 Paths as for the end-to-end suite: CAMWATCH_BIN, VCAM_RUNTIME, CAMWATCH_TRACER.
 """
 
-import os
 import signal
-import subprocess
 import sys
 import time
 import unittest
 
-from camwatch_run import DEFAULT_TIMEOUT, Camwatch, CamwatchAssertions, FRAME_LINE
+from camwatch_run import Camwatch, CamwatchAssertions, FRAME_LINE, run_into_head
+from launcher import wait_until
 
 
-def wait_until_stopped(pid, timeout=DEFAULT_TIMEOUT):
-    """Waits for the process to be in the stopped state (T)."""
-    deadline = time.monotonic() + timeout
-    while True:
-        with open("/proc/%d/stat" % pid) as f:
-            # The state follows the command name, which is in parentheses.
-            if f.read().rpartition(")")[2].split()[0] == "T":
-                return
-        if time.monotonic() > deadline:
-            raise AssertionError("camwatch never stopped at the call asked for")
-        time.sleep(0.005)
+def stopped(pid):
+    """The process is in the stopped state (T)."""
+    with open("/proc/%d/stat" % pid) as f:
+        # The state follows the command name, which is in parentheses.
+        return f.read().rpartition(")")[2].split()[0] == "T"
 
 
 # The call after which the tracer stops camwatch, and one the phase ends
@@ -50,7 +43,7 @@ class SignalsInTerminal(CamwatchAssertions):
                 cam.wait_for_frames(1)
                 cam.press_key()
             if phase in PHASE_CALLS:
-                wait_until_stopped(cam.proc.pid)
+                wait_until(lambda: stopped(cam.pid), "camwatch stopped at the call asked for")
                 cam.send_signal(sig)
                 cam.send_signal(signal.SIGCONT)
             else:
@@ -76,13 +69,7 @@ class SignalsInTerminal(CamwatchAssertions):
 class PipesAndStreams(CamwatchAssertions):
     def test_head_ends_it_promptly(self):
         started = time.monotonic()
-        reader, writer = os.pipe()
-        head = subprocess.Popen(["head", "-n", "1"], stdin=reader, stdout=subprocess.PIPE)
-        os.close(reader)
-        with head, Camwatch(stdout=writer) as cam:
-            os.close(writer)
-            first, _ = head.communicate(timeout=DEFAULT_TIMEOUT)
-            result = cam.finish()
+        first, result = run_into_head(1)
         self.assertEqual(first, b'Device "vcam://0" already connected\n')
         self.assertEqual(result.status, -signal.SIGPIPE)
         self.assertNoSanitizerReport(result)
@@ -92,10 +79,7 @@ class PipesAndStreams(CamwatchAssertions):
     def run_with_stdin_closed(self, driver_log):
         # Untraced, so that the driver's log, when there is one, is the first
         # file opened: it must not be taken for stdin.
-        cam = Camwatch(stdin="closed", tracer=False)
-        if not driver_log:
-            del cam.env["VCAM_LOG"]
-        with cam:
+        with Camwatch(stdin="closed", tracer=False, log=driver_log) as cam:
             cam.wait_for_frames(2)
             # Like end of input: no key, so frames go on until a signal.
             cam.wait_for_frames(len(FRAME_LINE.findall(cam.output)) + 10)

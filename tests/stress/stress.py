@@ -93,7 +93,7 @@ def long_run(seconds, fps):
         samples = []
         while time.monotonic() - started < seconds and cam.running():
             cam.read_for(0.5)
-            kb = rss_kb(cam.proc.pid)
+            kb = rss_kb(cam.pid)
             if kb is not None:
                 samples.append((time.monotonic() - started, kb))
         cam.press_key()
