@@ -3,8 +3,8 @@ pexpect, that starts camwatch on the virtual camera the way a user would.
 
 The run's folder, command line and environment come from camwatch_run.Setup
 (scenario, driver log, call trace); the shell itself runs without them, and
-each camwatch command line sets them. Frame lines go to a file, so the terminal shows only what the shell and
-camwatch's stderr write.
+each camwatch command line sets them. Frame lines go to a file, so the
+terminal shows only what the shell and camwatch's stderr write.
 """
 
 import os
@@ -170,4 +170,3 @@ def _session_members(session):
         if int(fields[3]) == session:
             members.append(int(entry))
     return members
-

@@ -63,35 +63,30 @@ class TerminalTest(CamwatchAssertions):
 
 
 class NonTerminalInputTest(CamwatchAssertions):
+    def assertRunsUntilSignal(self, cam, number):
+        """Frames go on after the first ones, with no key, until the signal ends the run."""
+        cam.wait_for_frames(4, BOTH)
+        cam.wait_for_frames(len(FRAME_LINE.findall(cam.output)) + 10)
+        self.assertTrue(cam.running())
+        cam.send_signal(number)
+        result = cam.finish()
+        self.assertEqual(result.status, -number)
+        self.assertEqual(result.stderr, b"")
+
     def test_end_of_input_is_no_key_and_sigterm_ends_the_run(self):
         with Camwatch(SCENARIO, stdin="devnull") as cam:
-            cam.wait_for_frames(4, BOTH)
-            seen = len(FRAME_LINE.findall(cam.output))
-            cam.wait_for_frames(seen + 10)
-            self.assertIsNone(cam.poll())
-            cam.send_signal(signal.SIGTERM)
-            result = cam.finish()
-        self.assertEqual(result.status, -signal.SIGTERM)
-        self.assertEqual(result.stderr, b"")
+            self.assertRunsUntilSignal(cam, signal.SIGTERM)
 
     def test_byte_in_a_file_is_a_key_and_an_empty_file_is_none(self):
         result = run_to_end(SCENARIO, stdin="file", stdin_bytes=b"q")
         self.assertFullTeardown(result)
         with Camwatch(SCENARIO, stdin="file") as cam:
-            cam.wait_for_frames(10)
-            self.assertTrue(cam.running())
-            cam.send_signal(signal.SIGTERM)
-            result = cam.finish()
-        self.assertEqual(result.status, -signal.SIGTERM)
+            self.assertRunsUntilSignal(cam, signal.SIGTERM)
 
     def test_closed_pipe_is_no_key_either(self):
         with Camwatch(SCENARIO) as cam:
             cam.close_input()
-            cam.wait_for_frames(10)
-            self.assertIsNone(cam.poll())
-            cam.send_signal(signal.SIGINT)
-            result = cam.finish()
-        self.assertEqual(result.status, -signal.SIGINT)
+            self.assertRunsUntilSignal(cam, signal.SIGINT)
 
     def test_output_to_head_ends_promptly(self):
         first_lines, result = run_into_head(3, SCENARIO)

@@ -16,7 +16,7 @@ import sys
 import time
 import unittest
 
-from camwatch_run import Camwatch
+from camwatch_run import run_to_end
 from camwatch_run import CamwatchAssertions
 from shell_session import ShellSession
 from test_teardown_bound import BOUND_SECONDS, BURST_FAILED_OPEN
@@ -44,6 +44,17 @@ TSAN_SYNCHRONOUS = ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGPIPE
 
 
 class JobControlTest(CamwatchAssertions):
+    def session(self, kind, scenario=SCENARIO):
+        """A shell of `kind` and its terminal's `stty -g` before any run."""
+        shell = ShellSession(self, kind, scenario)
+        return shell, shell.stty()
+
+    def assertRunFails(self, shell, redirections, message, status):
+        """camwatch with `redirections` prints `message` and ends with `status`."""
+        output = shell.run(shell.camwatch + " " + redirections)
+        self.assertIn(message, output)
+        self.assertEqual(shell.status(), status)
+
     def assertEndsByKey(self, shell, before):
         """Single-key mode is on: one key without Enter ends the run with the
         full teardown, and the key does not reach the shell."""
@@ -59,8 +70,7 @@ class JobControlTest(CamwatchAssertions):
     def test_1_ctrl_z_then_fg_sets_single_key_mode_again(self):
         for kind in ("bash", "dash"):
             with self.subTest(shell=kind):
-                shell = ShellSession(self, kind, SCENARIO)
-                before = shell.stty()
+                shell, before = self.session(kind)
                 shell.start()
                 shell.wait_single_key_mode()
                 shell.wait_frames(2)
@@ -72,8 +82,7 @@ class JobControlTest(CamwatchAssertions):
                 self.assertEndsByKey(shell, before)
 
     def test_2_background_run_leaves_the_shells_input_alone(self):
-        shell = ShellSession(self, "bash", SCENARIO)
-        before = shell.stty()
+        shell, before = self.session("bash")
         shell.start(background=True)
         shell.wait_frames(2)
         self.assertIn("typed", shell.run("echo typed"))
@@ -87,8 +96,7 @@ class JobControlTest(CamwatchAssertions):
     def test_3_background_start_then_fg_sets_single_key_mode(self):
         for kind in ("bash", "dash"):
             with self.subTest(shell=kind):
-                shell = ShellSession(self, kind, SCENARIO)
-                before = shell.stty()
+                shell, before = self.session(kind)
                 shell.start(background=True)
                 shell.wait_frames(2)
                 self.assertEqual(shell.stty(), before)
@@ -98,8 +106,7 @@ class JobControlTest(CamwatchAssertions):
     def test_4_exits_in_the_background_never_stop_on_sigttou(self):
         for kind in ("bash", "dash"):
             with self.subTest(shell=kind, ending="kill after bg"):
-                shell = ShellSession(self, kind, SCENARIO)
-                before = shell.stty()
+                shell, before = self.session(kind)
                 shell.start()
                 shell.wait_single_key_mode()
                 shell.send(b"\x1a")
@@ -111,15 +118,13 @@ class JobControlTest(CamwatchAssertions):
                 self.assertNotIn("Stopped", shell.run("jobs"))
                 self.assertEqual(shell.stty(), before)
             with self.subTest(shell=kind, ending="failed write in the background"):
-                shell = ShellSession(self, kind, SCENARIO)
-                before = shell.stty()
+                shell, before = self.session(kind)
                 shell.start(">/dev/full 2>err", background=True)
                 shell.run("wait $!")
                 self.assertEqual(shell.status(), 3)
                 self.assertEqual(shell.stty(), before)
         with self.subTest(shell="bash", ending="reader gone after Ctrl+Z and bg"):
-            shell = ShellSession(self, "bash", SCENARIO)
-            before = shell.stty()
+            shell, before = self.session("bash")
             shell.child.sendline("{ env --ignore-signal=PIPE %s 2>err; echo $? >status; } "
                                  "| head -n 1000 >out" % shell.camwatch)
             shell.wait_single_key_mode()
@@ -133,8 +138,7 @@ class JobControlTest(CamwatchAssertions):
     def runs_in_key_mode(self, kind, count):
         """`count` runs in one shell, each handed over once camwatch has set
         single-key mode, with the shell's own `stty -g` to compare with."""
-        shell = ShellSession(self, kind, SCENARIO)
-        before = shell.stty()
+        shell, before = self.session(kind)
         for _ in range(count):
             shell.start()
             shell.wait_single_key_mode()
@@ -157,8 +161,7 @@ class JobControlTest(CamwatchAssertions):
         self.assertEqual(restored, count)
 
     def test_6_crashes_restore_the_terminal(self):
-        shell = ShellSession(self, "dash", SCENARIO)
-        before = shell.stty()
+        shell, before = self.session("dash")
         for name in ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGABRT", "SIGINT", "SIGTERM",
                      "SIGHUP", "SIGQUIT", "SIGPIPE"):
             with self.subTest(signal=name):
@@ -181,15 +184,13 @@ class JobControlTest(CamwatchAssertions):
                     self.assertEqual(status, 128 + getattr(signal, name))
 
     def test_6_uri_that_crashes_the_library_is_refused_by_the_virtual_camera(self):
-        with Camwatch("device vcam://caf\u00e9\n", stdin="devnull") as cam:
-            result = cam.finish()
+        result = run_to_end("device vcam://caf\u00e9\n", stdin="devnull")
         self.assertEqual(result.status, 1)
         self.assertTrue(result.output.startswith(b"Initialize failed\n"))
         self.assertIn(b"byte of 0x80 or above", result.output)
 
     def test_7_closed_standard_descriptors(self):
-        shell = ShellSession(self, "bash", FAST)
-        before = shell.stty()
+        shell, before = self.session("bash", FAST)
         with self.subTest(closed="stdin"):
             shell.start("<&- >out")
             shell.wait_frames(5000)
@@ -200,17 +201,13 @@ class JobControlTest(CamwatchAssertions):
             shell.expect_prompt()
             self.assertEqual(shell.status(), 128 + signal.SIGINT)
         with self.subTest(closed="stdout"):
-            output = shell.run(shell.camwatch + " >&-")
-            self.assertIn("camwatch: write error: Bad file descriptor", output)
-            self.assertEqual(shell.status(), 3)
+            self.assertRunFails(shell, ">&-", "camwatch: write error: Bad file descriptor", 3)
         self.assertEqual(shell.stty(), before)
 
     def test_8_output_failures_end_with_status_3(self):
-        shell = ShellSession(self, "bash", SCENARIO)
-        before = shell.stty()
-        output = shell.run(shell.camwatch + " >/dev/full")
-        self.assertIn("camwatch: write error: No space left on device", output)
-        self.assertEqual(shell.status(), 3)
+        shell, before = self.session("bash")
+        self.assertRunFails(shell, ">/dev/full", "camwatch: write error: No space left on device",
+                            3)
         self.assertFullTeardown(shell.result(3), status=3)
         output = shell.run("env --ignore-signal=PIPE %s | head -n 1; echo status=${PIPESTATUS[0]}"
                            % shell.camwatch)
@@ -219,8 +216,7 @@ class JobControlTest(CamwatchAssertions):
         self.assertEqual(shell.stty(), before)
 
     def test_9_failed_open_with_events_ends_in_time(self):
-        shell = ShellSession(self, "bash", BURST_FAILED_OPEN)
-        before = shell.stty()
+        shell, before = self.session("bash", BURST_FAILED_OPEN)
         started = time.monotonic()
         output = shell.run(shell.camwatch + " </dev/null >out")
         self.assertLess(time.monotonic() - started, BOUND_SECONDS + 1)

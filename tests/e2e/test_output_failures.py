@@ -6,7 +6,7 @@ import os
 import tempfile
 import unittest
 
-from camwatch_run import BOTH, Camwatch, FRAME_LINE
+from camwatch_run import BOTH, Camwatch, FRAME_LINE, run_to_end
 from camwatch_run import CamwatchAssertions
 from launcher import read_lines, run, wait_until
 
@@ -27,8 +27,7 @@ def write_error(reason):
 
 class OutputFailureTest(CamwatchAssertions):
     def test_dev_full_ends_the_run_with_status_3(self):
-        with Camwatch(SCENARIO, stdout="/dev/full") as cam:
-            result = cam.finish()
+        result = run_to_end(SCENARIO, stdout="/dev/full")
         self.assertFullTeardown(result, status=OUTPUT_FAILURE,
                                 stderr=write_error("No space left on device"))
 
@@ -44,8 +43,7 @@ class OutputFailureTest(CamwatchAssertions):
                           + mounted.stderr.decode(errors="replace").strip())
         self.addCleanup(run, ["umount", mount_point], check=True)
         path = os.path.join(mount_point, "log")
-        with Camwatch(SCENARIO, stdout=path) as cam:
-            result = cam.finish()
+        result = run_to_end(SCENARIO, stdout=path)
         self.assertFullTeardown(result, status=OUTPUT_FAILURE,
                                 stderr=write_error("No space left on device"))
         with open(path, "rb") as f:
@@ -64,8 +62,7 @@ class OutputFailureTest(CamwatchAssertions):
         self.assertFullTeardown(result, status=OUTPUT_FAILURE, stderr=write_error("Broken pipe"))
 
     def test_failure_message_when_the_open_fails_keeps_status_2(self):
-        with Camwatch("device vcam://0 open=fail\n", stdout="/dev/full") as cam:
-            result = cam.finish()
+        result = run_to_end("device vcam://0 open=fail\n", stdout="/dev/full")
         self.assertEqual(result.status, 2)
         self.assertEqual(result.stderr, write_error("No space left on device"))
         self.assertEqual(result.calls("oniShutdown")[-1].name, "oniShutdown")

@@ -60,14 +60,19 @@ class TeardownBoundTest(CamwatchAssertions):
         self.assertLess(seconds, BOUND_SECONDS + 1)
         self.assertEqual(result.log[-1], "shutdown-hang")
 
+    def finish_on_a_terminal(self, cam):
+        """The run's Result and the seconds it took to end; its terminal put back."""
+        started = time.monotonic()
+        result = cam.finish()
+        seconds = time.monotonic() - started
+        self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
+        return result, seconds
+
     def test_hanging_shutdown_after_a_key(self):
         with Camwatch(HANGING, stdin="pty") as cam:
             cam.wait_for_frames(2, BOTH)
             cam.press_key()
-            started = time.monotonic()
-            result = cam.finish()
-            seconds = time.monotonic() - started
-            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
+            result, seconds = self.finish_on_a_terminal(cam)
         self.assertEndedByTheBound(result, 0, seconds)
         # Everything up to the shutdown happened as usual; the tracer records a
         # call when it returns, and the shutdown never did.
@@ -77,10 +82,7 @@ class TeardownBoundTest(CamwatchAssertions):
 
     def test_hanging_shutdown_after_a_failed_open(self):
         with Camwatch("device vcam://0 open=fail\nshutdown hang\n", stdin="pty") as cam:
-            started = time.monotonic()
-            result = cam.finish()
-            seconds = time.monotonic() - started
-            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
+            result, seconds = self.finish_on_a_terminal(cam)
         self.assertEndedByTheBound(result, 2, seconds)
         self.assertTrue(result.output.startswith(b"Device \"vcam://0\" already connected\n"
                                                  b"Couldn't open device\n"))

@@ -133,14 +133,10 @@ class Process:
         self.prefix = suite_prefix() if prefix is None else list(prefix)
         self.program = argv[0]
         self.argv = self.prefix + list(argv)
-        self.env = env
-        self.cwd = cwd
-        self.stdin_kind = stdin
-        self.stdin_bytes = stdin_bytes
-        self.key_before_start = key_before_start
-        self.stdout_target = stdout
-        self.stderr_target = stderr
-        self.ignore_sigpipe = ignore_sigpipe
+        self.env, self.cwd, self.ignore_sigpipe = env, cwd, ignore_sigpipe
+        self.stdin_kind, self.stdin_bytes, self.key_before_start = stdin, stdin_bytes, \
+            key_before_start
+        self.stdout_target, self.stderr_target = stdout, stderr
         self.own_folder = None if folder else tempfile.TemporaryDirectory(prefix="launch-")
         self.scratch = folder or self.own_folder.name
         self.stderr_path = os.path.join(self.scratch, "stderr")
