@@ -55,8 +55,8 @@ class CommandLineTest(unittest.TestCase):
         show = ("import os, sys, tty\n"
                 "names = {os.ttyname(fd) for fd in (0, 1, 2)}\n"
                 "foreground = os.tcgetpgrp(0) == os.getpgrp()\n"
-                "print(len(names), foreground, flush=True)\n"
                 "tty.setraw(0)\n"
+                "print(len(names), foreground, end='\\r\\n', flush=True)\n"
                 "sys.stdin.read(1)\n")
         result = entry("--until", "^1 True", "--", *python(show))
         self.assertEqual(result.returncode, 0, result.stderr)
