@@ -134,8 +134,8 @@ class Process:
         self.program = argv[0]
         self.argv = self.prefix + list(argv)
         self.env, self.cwd, self.ignore_sigpipe = env, cwd, ignore_sigpipe
-        self.stdin_kind, self.stdin_bytes, self.key_before_start = stdin, stdin_bytes, \
-            key_before_start
+        self.stdin_kind, self.stdin_bytes = stdin, stdin_bytes
+        self.key_before_start = key_before_start
         self.stdout_target, self.stderr_target = stdout, stderr
         self.own_folder = None if folder else tempfile.TemporaryDirectory(prefix="launch-")
         self.scratch = folder or self.own_folder.name
