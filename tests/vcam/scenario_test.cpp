@@ -315,13 +315,20 @@ TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
     }
 }
 
-TEST(ScenarioFiles, MissingFileIsNamed) {
-    try {
-        loadScenario("/nonexistent/dir/x.vcam");
-        FAIL() << "loaded a missing file";
-    } catch (const ScenarioError& error) {
-        EXPECT_STREQ(error.what(),
-                     "/nonexistent/dir/x.vcam: cannot open: No such file or directory");
+TEST(ScenarioFiles, MissingFileAndDirectoryAreNamed) {
+    const std::string folder = testing::TempDir();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/dir/x.vcam",
+         "/nonexistent/dir/x.vcam: cannot open: No such file or directory"},
+        {folder, folder + ": cannot open: Is a directory"},
+    };
+    for (const auto& [path, expected] : cases) {
+        try {
+            loadScenario(path);
+            ADD_FAILURE() << "loaded " << path;
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(error.what(), expected);
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -459,6 +461,11 @@ Scenario loadScenario(const std::string& path) {
     std::ifstream in(path);
     if (!in) {
         throw ScenarioError(path + ": cannot open: " + std::strerror(errno));
+    }
+    // A directory opens, and only its first read fails; say what it is.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw ScenarioError(path + ": cannot open: " + std::strerror(EISDIR));
     }
     return parseScenario(in, path);
 }
