@@ -24,14 +24,12 @@ SCENARIO = "device vcam://0\ndepth width=4 height=4 fps=30 middle=77\n"
 FRAME = r"\] Depth middle index +77\r\n"
 
 
-def build_dir():
-    path = os.environ.get("CAMWATCH_BUILD_DIR")
-    if not path:
-        raise unittest.SkipTest("CAMWATCH_BUILD_DIR is not set (run through ctest)")
-    return path
-
-
 class DemoTest(unittest.TestCase):
+    def setUp(self):
+        self.build = os.environ.get("CAMWATCH_BUILD_DIR")
+        if not self.build:
+            self.skipTest("CAMWATCH_BUILD_DIR is not set (run through ctest)")
+
     def start_demo(self, folder):
         os.makedirs(os.path.join(folder, "scripts"))
         shutil.copy(os.path.join(SCRIPTS, "demo"), os.path.join(folder, "scripts", "demo"))
@@ -45,7 +43,7 @@ class DemoTest(unittest.TestCase):
         fifo = os.path.join(folder, "built")
         os.mkfifo(fifo)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("VCAM_", "LD_"))}
-        env.update(BUILD_DIR=build_dir(), VCAM_SCENARIO=scenario, DEMO_TEST_FIFO=fifo)
+        env.update(BUILD_DIR=self.build, VCAM_SCENARIO=scenario, DEMO_TEST_FIFO=fifo)
         demo = pexpect.spawn(os.path.join(folder, "scripts", "demo"), env=env, timeout=30)
         self.addCleanup(demo.close, force=True)
         return demo, fifo
