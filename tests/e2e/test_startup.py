@@ -136,6 +136,44 @@ class DeviceEventsTest(CamwatchAssertions):
         self.assertIn("connect vcam://1", result.log)
         self.assertFalse([line for line in result.log if line.startswith("open vcam://1")])
 
+    def run_unplugged(self, events, last_line):
+        """The opened camera, sending both streams, meets the timed events;
+        the key comes once last_line is printed. The Result, and the output
+        after the camera's disconnected line."""
+        scenario = "device vcam://0\n" + SMALL_DEPTH + SMALL_COLOR + events
+        with Camwatch(scenario) as cam:
+            cam.wait_for_text(last_line)
+            self.assertTrue(cam.running())
+            cam.press_key()
+            result = cam.finish()
+        gone = b'Device "vcam://0" disconnected\n'
+        self.assertIn(gone, result.output)
+        self.assertTrue(result.timestamps(b"Depth") and result.timestamps(b"Color"))
+        after = result.output.split(gone, 1)[1]
+        # Not a frame was sent after the unplug, so none can be printed.
+        log_after = result.log[result.log.index("disconnect vcam://0"):]
+        self.assertEqual([line for line in log_after if line.startswith("frame ")], [])
+        self.assertFullTeardown(result)
+        self.assertStreamLifeCycle(result, "vcam://0", "depth")
+        self.assertStreamLifeCycle(result, "vcam://0", "color")
+        return result, after
+
+    def test_unplugged_camera_goes_quiet_and_the_run_still_ends_on_the_key(self):
+        # The other camera's arrival, 400 ms (24 frame periods) later, tells
+        # that the silence is not a late frame.
+        _, after = self.run_unplugged("at 300 disconnect vcam://0\nat 700 connect vcam://1\n",
+                                      b'Device "vcam://1" connected\n')
+        self.assertEqual(after, b'Device "vcam://1" connected\n')
+
+    def test_camera_plugged_in_again_is_announced_and_not_reopened(self):
+        result, after = self.run_unplugged(
+            "at 300 disconnect vcam://0\nat 500 connect vcam://0\nat 800 connect vcam://1\n",
+            b'Device "vcam://1" connected\n')
+        self.assertEqual(after, b'Device "vcam://0" connected\nDevice "vcam://1" connected\n')
+        self.assertEqual(len(result.calls("oniDeviceOpen")), 1)
+        self.assertEqual([line for line in result.log if line.startswith("open")],
+                         ["open vcam://0"])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -5,6 +5,7 @@ command sets; the virtual camera itself is run by the package checks.
 """
 
 import os
+import shutil
 import tempfile
 import unittest
 
@@ -38,10 +39,13 @@ class CamwatchVcamTest(unittest.TestCase):
         self.assertEqual(args, ["one", "two words"])
 
     def test_the_default_scenario_is_the_installed_demo(self):
-        result = self.run_vcam(*SHOW)
+        env = {k: v for k, v in os.environ.items() if k != "VCAM_SCENARIO"}
+        result = self.run_vcam(*SHOW, env=env)
         # Before installation the demo is not there yet, and the message names it.
-        named = result.stdout.splitlines()[1] if result.returncode == 0 else result.stderr
-        self.assertTrue(named.rstrip().endswith("/share/camwatch/demo.vcam"), named)
+        if result.returncode == 0:
+            self.assertTrue(result.stdout.splitlines()[1].endswith("/share/camwatch/demo.vcam"))
+        else:
+            self.assertRegex(result.stderr, r"the scenario /\S*/share/camwatch/demo\.vcam: ")
 
     def test_a_relative_scenario_is_made_absolute(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -55,13 +59,74 @@ class CamwatchVcamTest(unittest.TestCase):
             self.assertNotIn(":", library_path)
             self.assertEqual(scenario, os.path.join(folder, "mine.vcam"))
 
-    def test_refuses_a_missing_scenario_or_a_wrong_option(self):
-        for args in (["-s", "/nonexistent/x.vcam"], ["-x"]):
-            with self.subTest(args=args):
-                result = self.run_vcam(*args, *SHOW)
-                self.assertEqual(result.returncode, 2)
-                self.assertEqual(result.stdout, "")
-                self.assertTrue(result.stderr)
+    def test_help_on_standard_output(self):
+        for option in ("-h", "--help"):
+            with self.subTest(option=option):
+                result = self.run_vcam(option, *SHOW)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr, "")
+                self.assertTrue(result.stdout.startswith("usage: camwatch-vcam [-s SCENARIO]"),
+                                result.stdout)
+                self.assertIn("-h, --help", result.stdout)
+                self.assertIn("VCAM_SCENARIO", result.stdout)
+
+    def test_options_after_the_program_are_the_programs(self):
+        result = self.run_vcam("-s", DEMO, *SHOW, "--help", "-h")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines()[2:], ["--help", "-h"])
+
+    def test_vcam_scenario_is_played_unless_s_names_another(self):
+        with tempfile.TemporaryDirectory() as folder:
+            mine = os.path.join(folder, "mine.vcam")
+            with open(mine, "w") as f:
+                f.write("device vcam://mine\n")
+            for args, env, played in (
+                    ((), {"VCAM_SCENARIO": mine}, mine),
+                    ((), {"VCAM_SCENARIO": "mine.vcam", "PWD": folder}, mine),
+                    (("-s", DEMO), {"VCAM_SCENARIO": mine}, DEMO),
+                    (("-s", DEMO), {"VCAM_SCENARIO": ""}, DEMO)):
+                with self.subTest(args=args, env=env):
+                    result = self.run_vcam(*args, *SHOW, cwd=folder,
+                                           env=dict(os.environ, **env))
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(result.stdout.splitlines()[1], played)
+
+    def assertRefused(self, result, message):
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stdout, "")
+        self.assertIn(message, result.stderr)
+
+    def test_refuses_a_scenario_it_cannot_read_or_a_wrong_option(self):
+        with tempfile.TemporaryDirectory() as folder:
+            missing = os.path.join(folder, "x.vcam")
+            for args, env, message in (
+                    (["-s", missing, *SHOW], {}, missing + ": no such file"),
+                    (SHOW, {"VCAM_SCENARIO": missing}, missing + ": no such file"),
+                    (["-s", folder, *SHOW], {}, folder + ": it is a directory"),
+                    (["-x", *SHOW], {}, "unknown option -x"),
+                    (["--scenario=x", *SHOW], {}, "unknown option --scenario=x"),
+                    (["-s"], {}, "-s needs a scenario file")):
+                with self.subTest(args=args, env=env):
+                    self.assertRefused(self.run_vcam(*args, env=dict(os.environ, **env)),
+                                       message)
+
+    def test_refuses_a_scenario_its_user_may_not_read(self):
+        with tempfile.TemporaryDirectory() as folder:
+            os.chmod(folder, 0o755)
+            secret = os.path.join(folder, "secret.vcam")
+            with open(secret, "w") as f:
+                f.write("device vcam://0\n")
+            os.chmod(secret, 0)
+            vcam = [command()]
+            if os.geteuid() == 0:
+                # root reads every file: run as a user who cannot, from a copy
+                # that user may run.
+                copy = os.path.join(folder, "camwatch-vcam")
+                shutil.copy(command(), copy)
+                os.chmod(copy, 0o755)
+                vcam = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", copy]
+            result = run([*vcam, "-s", secret, *SHOW], text=True, timeout=30)
+            self.assertRefused(result, secret + ": permission denied")
 
     def test_the_program_status_is_the_commands(self):
         result = self.run_vcam("-s", DEMO, "sh", "-c", "exit 7")

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -138,6 +139,49 @@ TEST(EventPlayer, StopIsPromptWithEventsPendingAndEndsThem) {
     player.stop();  // a second stop, as at shutdown after the last close, is harmless
     EXPECT_TRUE(library.snapshot().empty());
     EXPECT_TRUE(player.isConnected(0));
+}
+
+// A frame being handed over when the cable comes out still arrives, before
+// the library hears of the unplug; none is sent after it.
+TEST(EventPlayer, UnplugWaitsForTheFrameInFlightThenSilencesTheCamera) {
+    FakeLibrary library;
+    EventPlayer player(parse("device vcam://0\nat 0 disconnect vcam://0\n"),
+                       std::make_shared<EventLog>(), library.callbacks());
+    const std::shared_ptr<Plug> plug = player.plug(0);
+    std::promise<void> sending;
+    std::promise<void> release;
+    std::thread stream([&] {
+        plug->whilePlugged([&] {
+            sending.set_value();
+            release.get_future().wait();
+            library.add("frame");
+        });
+    });
+    sending.get_future().wait();
+    player.start();
+    // The event thread is held up by the frame, so the library hears nothing yet.
+    EXPECT_FALSE(library.waitForCalls(1, milliseconds(100)));
+    release.set_value();
+    stream.join();
+    ASSERT_TRUE(library.waitForCalls(2, milliseconds(5000)));
+    EXPECT_EQ(library.snapshot(), (std::vector<std::string>{"frame", "disconnected vcam://0"}));
+    EXPECT_FALSE(plug->whilePlugged([&] { library.add("frame after the unplug"); }));
+    EXPECT_EQ(library.snapshot().size(), 2U);
+}
+
+TEST(EventPlayer, ACameraPluggedInAgainIsANewPlugIn) {
+    FakeLibrary library;
+    EventPlayer player(parse("device vcam://0\nat 0 disconnect vcam://0\nat 0 connect vcam://0\n"),
+                       std::make_shared<EventLog>(), library.callbacks());
+    const std::shared_ptr<Plug> first = player.plug(0);
+    EXPECT_FALSE(player.isConnected(1));
+    player.start();
+    ASSERT_TRUE(library.waitForCalls(2, milliseconds(5000)));
+    EXPECT_EQ(library.snapshot(),
+              (std::vector<std::string>{"disconnected vcam://0", "connected vcam://0"}));
+    // The camera opened before the unplug stays gone: a replug is a new device.
+    EXPECT_FALSE(first->plugged());
+    EXPECT_TRUE(player.isConnected(1));
 }
 
 // The library shuts its drivers down while holding the lock its device event

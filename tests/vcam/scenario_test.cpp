@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -186,6 +188,63 @@ TEST(ScenarioEvents, SensorsBelongToTheNearestCameraAndEventsRunInTimeOrder) {
     EXPECT_EQ(scenario.events[3].device, 1U);
 }
 
+TEST(ScenarioReplug, ACameraComesBackWithItsSensorsOrNewOnes) {
+    const Scenario scenario = parse(
+        "device vcam://0 open=fail\n"
+        "depth width=4 height=4\n"
+        "color\n"
+        "at 100 disconnect vcam://0\n"
+        "at 100 connect vcam://0\n"  // same time: after the unplug above
+        "at 300 state vcam://0 2\n"  // the camera plugged in again
+        "at 400 disconnect vcam://0\n"
+        "at 500 connect vcam://0\n"
+        "ir\n");
+    ASSERT_EQ(scenario.devices.size(), 3U);
+    const DeviceConfig& again = scenario.devices[1];
+    EXPECT_EQ(again.uri, "vcam://0");
+    EXPECT_EQ(again.replugOf, 0U);
+    EXPECT_EQ(again.connectAtMs, 100);
+    EXPECT_FALSE(again.openFails);  // a plug-in's options are its own
+    ASSERT_EQ(again.sensors.size(), 2U);
+    EXPECT_EQ(again.sensors[0].width, 4);
+    EXPECT_EQ(again.sensors[1].kind, SensorKind::Color);
+    const DeviceConfig& third = scenario.devices[2];
+    EXPECT_EQ(third.replugOf, 1U);
+    ASSERT_EQ(third.sensors.size(), 1U);
+    EXPECT_EQ(third.sensors[0].kind, SensorKind::Ir);
+
+    using K = TimedEvent::Kind;
+    std::vector<std::pair<K, std::size_t>> played;
+    std::transform(
+        scenario.events.begin(), scenario.events.end(), std::back_inserter(played),
+        [](const TimedEvent& event) { return std::make_pair(event.kind, event.device); });
+    EXPECT_EQ(played, (std::vector<std::pair<K, std::size_t>>{{K::Disconnect, 0},
+                                                              {K::Connect, 1},
+                                                              {K::State, 1},
+                                                              {K::Disconnect, 1},
+                                                              {K::Connect, 2}}));
+}
+
+TEST(ScenarioReplug, OnlyAnUnpluggedCameraComesBack) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"device a\nat 5 disconnect a\ndevice a\n",
+         "test.vcam:3: device a already defined on line 1"},
+        {"device a\nat 50 disconnect a\nat 20 connect a\n",
+         "test.vcam:3: device a already defined on line 1 and not unplugged by 20 ms"},
+        {"at 50 connect a\nat 10 disconnect a\nat 60 connect a\n",
+         "test.vcam:3: device a already defined on line 1 and not unplugged by 60 ms"},
+        {"device a\nat 50 connect a\nat 60 disconnect a\n",
+         "test.vcam:2: device a already defined on line 1 and not unplugged by 50 ms"},
+        {"device a\nat 5 disconnect a\nat 50 connect a\nat 20 state a 1\n",
+         "test.vcam:4: device a is plugged in again only at 50 ms"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(errorOf(text), expected) << "for:\n" << text;
+    }
+    // Events of the first plug-in are written before the camera comes back.
+    EXPECT_EQ(errorOf("device a\nat 5 state a 1\nat 9 disconnect a\nat 9 connect a\n"), "");
+}
+
 TEST(ScenarioErrors, NameTheFileAndTheLine) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"device a\n\nfoo bar\n", "test.vcam:3: unknown statement 'foo'"},
@@ -256,13 +315,20 @@ TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
     }
 }
 
-TEST(ScenarioFiles, MissingFileIsNamed) {
-    try {
-        loadScenario("/nonexistent/dir/x.vcam");
-        FAIL() << "loaded a missing file";
-    } catch (const ScenarioError& error) {
-        EXPECT_STREQ(error.what(),
-                     "/nonexistent/dir/x.vcam: cannot open: No such file or directory");
+TEST(ScenarioFiles, MissingFileAndDirectoryAreNamed) {
+    const std::string folder = testing::TempDir();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/dir/x.vcam",
+         "/nonexistent/dir/x.vcam: cannot open: No such file or directory"},
+        {folder, folder + ": cannot open: Is a directory"},
+    };
+    for (const auto& [path, expected] : cases) {
+        try {
+            loadScenario(path);
+            ADD_FAILURE() << "loaded " << path;
+        } catch (const ScenarioError& error) {
+            EXPECT_EQ(error.what(), expected);
+        }
     }
 }
 

@@ -45,12 +45,12 @@ struct EventPlayer::Shared {
     std::vector<TimedEvent> events;
     std::vector<std::string> uris;
     std::vector<OniDeviceInfo> infos;  // the library reads them during callbacks
-    std::vector<bool> connected;
+    std::vector<std::shared_ptr<Plug>> plugs;
     std::shared_ptr<EventLog> log;
     LibraryCallbacks callbacks;
     std::chrono::steady_clock::time_point started;
 
-    mutable std::mutex mutex;  // guards connected, stopping, finished
+    std::mutex mutex;  // guards stopping, finished
     std::condition_variable wake;
     bool stopping = false;
     bool finished = false;
@@ -63,7 +63,7 @@ EventPlayer::EventPlayer(const Scenario& scenario, std::shared_ptr<EventLog> log
     for (const DeviceConfig& device : scenario.devices) {
         shared_->uris.push_back(device.uri);
         shared_->infos.push_back(deviceInfoOf(device));
-        shared_->connected.push_back(!device.connectAtMs.has_value());
+        shared_->plugs.push_back(std::make_shared<Plug>(!device.connectAtMs.has_value()));
     }
     shared_->log = std::move(log);
     shared_->callbacks = callbacks;
@@ -75,7 +75,7 @@ EventPlayer::~EventPlayer() {
 
 void EventPlayer::announcePresentDevices() {
     for (std::size_t i = 0; i < shared_->infos.size(); ++i) {
-        if (shared_->connected[i]) {
+        if (shared_->plugs[i]->plugged()) {
             shared_->log->write("device " + shared_->uris[i]);
             shared_->callbacks.connected(&shared_->infos[i], shared_->callbacks.cookie);
         }
@@ -90,8 +90,34 @@ void EventPlayer::start() {
 }
 
 bool EventPlayer::isConnected(std::size_t device) const {
-    const std::lock_guard<std::mutex> lock(shared_->mutex);
-    return shared_->connected[device];
+    return shared_->plugs[device]->plugged();
+}
+
+std::shared_ptr<Plug> EventPlayer::plug(std::size_t device) const {
+    return shared_->plugs[device];
+}
+
+void EventPlayer::deliver(Shared& s, const TimedEvent& event) {
+    const std::string& uri = s.uris[event.device];
+    const OniDeviceInfo* info = &s.infos[event.device];
+    Plug& cable = *s.plugs[event.device];
+    switch (event.kind) {
+        case TimedEvent::Kind::Connect:
+            cable.plugIn();
+            s.log->write("connect " + uri);
+            s.callbacks.connected(info, s.callbacks.cookie);
+            break;
+        case TimedEvent::Kind::Disconnect:
+            // The camera's streams fall silent before the library hears of it.
+            cable.unplug();
+            s.log->write("disconnect " + uri);
+            s.callbacks.disconnected(info, s.callbacks.cookie);
+            break;
+        case TimedEvent::Kind::State:
+            s.log->write("state " + uri + " " + std::to_string(event.stateCode));
+            s.callbacks.stateChanged(info, event.stateCode, s.callbacks.cookie);
+            break;
+    }
 }
 
 void EventPlayer::play(const std::shared_ptr<Shared>& shared) {
@@ -102,34 +128,10 @@ void EventPlayer::play(const std::shared_ptr<Shared>& shared) {
         if (s.wake.wait_until(lock, due, [&s] { return s.stopping; })) {
             break;
         }
-        const std::string& uri = s.uris[event.device];
-        switch (event.kind) {
-            case TimedEvent::Kind::Connect:
-                s.connected[event.device] = true;
-                s.log->write("connect " + uri);
-                break;
-            case TimedEvent::Kind::Disconnect:
-                s.connected[event.device] = false;
-                s.log->write("disconnect " + uri);
-                break;
-            case TimedEvent::Kind::State:
-                s.log->write("state " + uri + " " + std::to_string(event.stateCode));
-                break;
-        }
-        // The library may call back into the driver from its listeners.
+        // No lock while the library hears of it: it may call back into the
+        // driver from its listeners, and an unplug waits for a frame in flight.
         lock.unlock();
-        const OniDeviceInfo* info = &s.infos[event.device];
-        switch (event.kind) {
-            case TimedEvent::Kind::Connect:
-                s.callbacks.connected(info, s.callbacks.cookie);
-                break;
-            case TimedEvent::Kind::Disconnect:
-                s.callbacks.disconnected(info, s.callbacks.cookie);
-                break;
-            case TimedEvent::Kind::State:
-                s.callbacks.stateChanged(info, event.stateCode, s.callbacks.cookie);
-                break;
-        }
+        deliver(s, event);
         lock.lock();
     }
     s.finished = true;

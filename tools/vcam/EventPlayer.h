@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "EventLog.h"
+#include "Plug.h"
 #include "Scenario.h"
 
 namespace vcam {
@@ -33,6 +34,8 @@ public:
     // Plays the timed events, timed from this call.
     void start();
     [[nodiscard]] bool isConnected(std::size_t device) const;
+    // Shared with the streams of the camera once it is opened.
+    [[nodiscard]] std::shared_ptr<Plug> plug(std::size_t device) const;
     // Prompt even with events pending; see the .cpp for a thread stuck in the
     // library. No event is played after it; calling it again does nothing.
     void stop();
@@ -40,6 +43,7 @@ public:
 private:
     struct Shared;
     static void play(const std::shared_ptr<Shared>& shared);
+    static void deliver(Shared& s, const TimedEvent& event);
 
     std::shared_ptr<Shared> shared_;
     std::thread thread_;

@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -139,6 +141,12 @@ public:
     }
 
     Scenario finish() {
+        // Earlier plug-ins come first, so a chain of replugs carries the sensors along.
+        for (DeviceConfig& device : scenario_.devices) {
+            if (device.replugOf && device.sensors.empty()) {
+                device.sensors = scenario_.devices[*device.replugOf].sensors;
+            }
+        }
         std::stable_sort(scenario_.events.begin(), scenario_.events.end(),
                          [](const TimedEvent& a, const TimedEvent& b) { return a.atMs < b.atMs; });
         return std::move(scenario_);
@@ -224,20 +232,43 @@ private:
         }
         const std::string& uri = words[uriIndex];
         checkUri(uri);
-        if (const auto known = deviceLines_.find(uri); known != deviceLines_.end()) {
-            fail("device " + uri + " already defined on line " + std::to_string(known->second));
-        }
         Options options = parseOptions(words, uriIndex + 1);
         DeviceConfig device;
         device.uri = uri;
         device.openFails = takeFail(options, "open");
         device.connectAtMs = connectAtMs;
         rejectLeftovers(options);
+        if (const auto known = deviceLines_.find(uri); known != deviceLines_.end()) {
+            device.replugOf = replugged(uri, known->second, connectAtMs);
+        }
         deviceLines_[uri] = lineNumber_;
         scenario_.devices.push_back(std::move(device));
         if (connectAtMs) {
             addEvent(*connectAtMs, TimedEvent::Kind::Connect, scenario_.devices.size() - 1, 0);
         }
+    }
+
+    // A URI comes back only on a connect line, once its last plug-in has been
+    // unplugged (above, and not later than the new plug-in); that plug-in's index.
+    [[nodiscard]] std::size_t replugged(const std::string& uri, int definedOn,
+                                        std::optional<std::int64_t> connectAtMs) const {
+        const std::string defined =
+            "device " + uri + " already defined on line " + std::to_string(definedOn);
+        if (!connectAtMs) {
+            fail(defined);
+        }
+        const std::size_t previous = knownDevice(uri);
+        const std::int64_t pluggedAt = scenario_.devices[previous].connectAtMs.value_or(0);
+        const auto unplugged = std::find_if(
+            scenario_.events.begin(), scenario_.events.end(),
+            [previous, pluggedAt, at = *connectAtMs](const TimedEvent& event) {
+                return event.device == previous && event.kind == TimedEvent::Kind::Disconnect &&
+                       event.atMs >= pluggedAt && event.atMs <= at;
+            });
+        if (unplugged == scenario_.events.end()) {
+            fail(defined + " and not unplugged by " + std::to_string(*connectAtMs) + " ms");
+        }
+        return previous;
     }
 
     void checkUri(const std::string& uri) const {
@@ -268,7 +299,7 @@ private:
             if (words.size() != 4) {
                 fail("expected 'at <ms> disconnect <uri>'");
             }
-            addEvent(atMs, TimedEvent::Kind::Disconnect, knownDevice(words[3]), 0);
+            addEvent(atMs, TimedEvent::Kind::Disconnect, pluggedDevice(words[3], atMs), 0);
         } else if (action == "state") {
             if (words.size() != 5) {
                 fail("expected 'at <ms> state <uri> <code>'");
@@ -276,19 +307,32 @@ private:
             const auto code =
                 static_cast<int>(integer("state code", words[4], std::numeric_limits<int>::min(),
                                          std::numeric_limits<int>::max()));
-            addEvent(atMs, TimedEvent::Kind::State, knownDevice(words[3]), code);
+            addEvent(atMs, TimedEvent::Kind::State, pluggedDevice(words[3], atMs), code);
         } else {
             fail("unknown timed action '" + action + "'");
         }
     }
 
+    // The latest plug-in of the URI above this line.
     [[nodiscard]] std::size_t knownDevice(const std::string& uri) const {
-        for (std::size_t i = 0; i < scenario_.devices.size(); ++i) {
+        for (std::size_t i = scenario_.devices.size(); i-- > 0;) {
             if (scenario_.devices[i].uri == uri) {
                 return i;
             }
         }
         fail("device " + uri + " is not defined above");
+    }
+
+    // An event names the latest plug-in above it, so one timed before that
+    // plug-in was meant for an earlier one and would go astray.
+    [[nodiscard]] std::size_t pluggedDevice(const std::string& uri, std::int64_t atMs) const {
+        const std::size_t device = knownDevice(uri);
+        const DeviceConfig& config = scenario_.devices[device];
+        if (config.replugOf && atMs < *config.connectAtMs) {
+            fail("device " + uri + " is plugged in again only at " +
+                 std::to_string(*config.connectAtMs) + " ms");
+        }
+        return device;
     }
 
     void addEvent(std::int64_t atMs, TimedEvent::Kind kind, std::size_t device, int code) {
@@ -417,6 +461,11 @@ Scenario loadScenario(const std::string& path) {
     std::ifstream in(path);
     if (!in) {
         throw ScenarioError(path + ": cannot open: " + std::strerror(errno));
+    }
+    // A directory opens, and only its first read fails; say what it is.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw ScenarioError(path + ": cannot open: " + std::strerror(EISDIR));
     }
     return parseScenario(in, path);
 }

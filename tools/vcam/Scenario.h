@@ -35,11 +35,16 @@ struct SensorConfig {
     bool startFails = false;
 };
 
+// One plug-in of a camera: a camera unplugged and plugged in again with the
+// same URI is a second DeviceConfig.
 struct DeviceConfig {
     std::string uri;
     bool openFails = false;
     std::optional<std::int64_t> connectAtMs;  // unset: present when the library starts
     std::vector<SensorConfig> sensors;
+    // For a camera plugged in again: its earlier plug-in, whose sensors it
+    // keeps unless it declares its own.
+    std::optional<std::size_t> replugOf;
 
     [[nodiscard]] const SensorConfig* findSensor(SensorKind kind) const;
 };

@@ -7,9 +7,9 @@
 
 namespace vcam {
 
-VirtualDevice::VirtualDevice(const DeviceConfig& config, EventLog& log,
+VirtualDevice::VirtualDevice(const DeviceConfig& config, std::shared_ptr<Plug> plug, EventLog& log,
                              oni::driver::DriverServices& services)
-    : config_(config), log_(log), services_(services) {
+    : config_(config), plug_(std::move(plug)), log_(log), services_(services) {
     std::transform(config.sensors.begin(), config.sensors.end(), std::back_inserter(videoModes_),
                    videoModeOf);
     for (std::size_t i = 0; i < config.sensors.size(); ++i) {
@@ -37,16 +37,21 @@ oni::driver::StreamBase* VirtualDevice::createStream(OniSensorType sensorType) {
     const std::optional<SensorKind> kind = sensorKindOf(sensorType);
     const SensorConfig* sensor = kind ? config_.findSensor(*kind) : nullptr;
     const std::string name = kind ? sensorKindName(*kind) : std::to_string(sensorType);
-    if (sensor == nullptr || sensor->createFails) {
+    const char* failure = nullptr;
+    if (!plug_->plugged()) {
+        failure = "vcam: creating the %s %s stream failed: the camera is unplugged";
+    } else if (sensor != nullptr && sensor->createFails) {
+        failure = "vcam: the scenario makes creating the %s %s stream fail";
+    }
+    if (sensor == nullptr || failure != nullptr) {
         log_.write("create-fail " + config_.uri + " " + name);
-        services_.errorLoggerAppend(sensor == nullptr
-                                        ? "vcam: %s has no %s sensor"
-                                        : "vcam: the scenario makes creating the %s %s stream fail",
+        services_.errorLoggerAppend(failure != nullptr ? failure : "vcam: %s has no %s sensor",
                                     config_.uri.c_str(), name.c_str());
         return nullptr;
     }
     log_.write("create " + config_.uri + " " + name);
-    streams_.push_back(std::make_unique<VirtualStream>(config_.uri, *sensor, log_, services_));
+    streams_.push_back(
+        std::make_unique<VirtualStream>(config_.uri, *sensor, plug_, log_, services_));
     return streams_.back().get();
 }
 

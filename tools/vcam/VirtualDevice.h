@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "EventLog.h"
+#include "Plug.h"
 #include "Scenario.h"
 #include "VirtualStream.h"
 
@@ -14,7 +15,8 @@ namespace vcam {
 
 class VirtualDevice : public oni::driver::DeviceBase {
 public:
-    VirtualDevice(const DeviceConfig& config, EventLog& log, oni::driver::DriverServices& services);
+    VirtualDevice(const DeviceConfig& config, std::shared_ptr<Plug> plug, EventLog& log,
+                  oni::driver::DriverServices& services);
     // Destroys the streams the library left behind.
     ~VirtualDevice() override;
     VirtualDevice(const VirtualDevice&) = delete;
@@ -30,6 +32,7 @@ private:
     void discardStream(oni::driver::StreamBase* stream);
 
     const DeviceConfig& config_;
+    const std::shared_ptr<Plug> plug_;  // this plug-in of the camera, not a later one
     EventLog& log_;
     oni::driver::DriverServices& services_;
     // One mode per sensor; sensorInfos_ points into videoModes_, so neither resizes.

@@ -76,7 +76,8 @@ oni::driver::DeviceBase* VirtualDriver::deviceOpen(const char* uri, const char* 
             return nullptr;
         }
         log_->write("open " + config.uri);
-        auto device = std::make_unique<VirtualDevice>(config, *log_, getServices());
+        auto device =
+            std::make_unique<VirtualDevice>(config, events_->plug(i), *log_, getServices());
         oni::driver::DeviceBase* handle = device.get();
         const std::lock_guard<std::mutex> lock(openDevicesMutex_);
         openDevices_.emplace(handle, std::move(device));

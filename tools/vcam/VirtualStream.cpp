@@ -21,12 +21,14 @@ OniStatus copyOut(const T& value, void* data, int* dataSize) {
 
 }  // namespace
 
-VirtualStream::VirtualStream(std::string uri, const SensorConfig& sensor, EventLog& log,
+VirtualStream::VirtualStream(std::string uri, const SensorConfig& sensor,
+                             std::shared_ptr<Plug> plug, EventLog& log,
                              oni::driver::DriverServices& services)
     : uri_(std::move(uri)),
       sensor_(sensor),
       image_(sensor),
       videoMode_(videoModeOf(sensor)),
+      plug_(std::move(plug)),
       log_(log),
       services_(services) {}
 
@@ -38,9 +40,20 @@ std::string VirtualStream::describe() const {
     return uri_ + " " + sensorKindName(sensor_.kind);
 }
 
+// What a driver says of a camera whose cable is out: an error, never a wait.
+OniStatus VirtualStream::unpluggedError(const char* what) const {
+    services_.errorLoggerAppend("vcam: %s the %s stream of %s failed: the camera is unplugged",
+                                what, sensorKindName(sensor_.kind), uri_.c_str());
+    return ONI_STATUS_ERROR;
+}
+
 OniStatus VirtualStream::start() {
     if (running_) {
         return ONI_STATUS_OK;
+    }
+    if (!plug_->plugged()) {
+        log_.write("start-fail " + describe());
+        return unpluggedError("starting");
     }
     if (sensor_.startFails) {
         log_.write("start-fail " + describe());
@@ -100,11 +113,17 @@ void VirtualStream::run() {
         } else if (stopRequested_) {
             return;
         }
-        sendFrame(number);
+        if (!sendFrame(number)) {
+            return;  // unplugged: nothing more will come
+        }
     }
 }
 
-void VirtualStream::sendFrame(std::uint64_t number) {
+bool VirtualStream::sendFrame(std::uint64_t number) {
+    return plug_->whilePlugged([this, number] { handOver(number); });
+}
+
+void VirtualStream::handOver(std::uint64_t number) {
     OniFrame* frame = getServices().acquireFrame();
     if (frame == nullptr) {
         return;  // the library is out of frame buffers; a camera would drop this one too
@@ -134,6 +153,9 @@ int VirtualStream::getRequiredFrameSize() {
 }
 
 OniStatus VirtualStream::getProperty(int propertyId, void* data, int* dataSize) {
+    if (!plug_->plugged()) {
+        return unpluggedError("reading a property of");
+    }
     switch (propertyId) {
         case ONI_STREAM_PROPERTY_VIDEO_MODE:
             return copyOut(videoMode_, data, dataSize);
@@ -149,6 +171,9 @@ OniStatus VirtualStream::getProperty(int propertyId, void* data, int* dataSize) 
 }
 
 OniStatus VirtualStream::setProperty(int propertyId, const void* data, int dataSize) {
+    if (!plug_->plugged()) {
+        return unpluggedError("setting a property of");
+    }
     // The one mode there is may be chosen again; anything else cannot be had.
     if (propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
         dataSize == static_cast<int>(sizeof(OniVideoMode)) &&

@@ -7,20 +7,22 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "EventLog.h"
 #include "FrameImage.h"
+#include "Plug.h"
 #include "Scenario.h"
 
 namespace vcam {
 
 class VirtualStream : public oni::driver::StreamBase {
 public:
-    VirtualStream(std::string uri, const SensorConfig& sensor, EventLog& log,
-                  oni::driver::DriverServices& services);
+    VirtualStream(std::string uri, const SensorConfig& sensor, std::shared_ptr<Plug> plug,
+                  EventLog& log, oni::driver::DriverServices& services);
     ~VirtualStream() override;
     VirtualStream(const VirtualStream&) = delete;
     VirtualStream& operator=(const VirtualStream&) = delete;
@@ -37,7 +39,10 @@ public:
 
 private:
     void run();
-    void sendFrame(std::uint64_t number);
+    // False once the camera is unplugged: nothing was sent.
+    bool sendFrame(std::uint64_t number);
+    void handOver(std::uint64_t number);
+    [[nodiscard]] OniStatus unpluggedError(const char* what) const;
     void joinThread();
     [[nodiscard]] std::string describe() const;
     void halt();
@@ -46,6 +51,7 @@ private:
     const SensorConfig sensor_;
     const FrameImage image_;
     const OniVideoMode videoMode_;
+    const std::shared_ptr<Plug> plug_;
     EventLog& log_;
     oni::driver::DriverServices& services_;
 
