@@ -1,6 +1,17 @@
-"""Renders RESULTS.md from what run_bench.py measured. Every figure in it is
-taken from the results or from targets.py; the prose holds none of its own."""
+"""Renders RESULTS.md and its plot from what run_bench.py measured. Every
+figure in it is taken from the results or from targets.py; the prose holds
+none of its own.
 
+    python3 bench/report.py [FOLDER]   (default bench/)
+
+redraws FOLDER/RESULTS.md and the plot from FOLDER/results.json, without
+measuring anything again."""
+
+import json
+import os
+import sys
+
+import plot
 import targets
 
 
@@ -186,6 +197,7 @@ def cpu_section(r):
                       "camwatch user / system µs", "baseline user / system µs",
                       "context switches per frame (camwatch / baseline)",
                       "frames handled, worst run (camwatch / baseline)"], rows))
+    out.append(f"![CPU per frame against frame rate, camwatch beside the baseline]({plot.NAME})\n")
     out.append("Where camwatch's own cost goes, rate by rate:\n")
     out.append("\n".join(f"- {rate_name(row['fps'])} fps: {own_cost(row)}"
                          for row in cpu["rows"]) + "\n")
@@ -292,3 +304,22 @@ def render(results):
     out += (cpu_section(results) + split_section(results) + line_section(results)
             + other_sections(results))
     return "\n".join(out)
+
+
+def write(results, folder):
+    """RESULTS.md and the plot it shows, into folder."""
+    plot.draw(results, os.path.join(folder, plot.NAME))
+    with open(os.path.join(folder, "RESULTS.md"), "w") as text:
+        text.write(render(results))
+
+
+def main(argv):
+    folder = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(folder, "results.json")) as raw:
+        write(json.load(raw), folder)
+    print(f"Wrote {os.path.join(folder, 'RESULTS.md')} and {plot.NAME}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

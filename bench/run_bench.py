@@ -325,8 +325,7 @@ def main():
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
     with open(os.path.join(args.output, "results.json"), "w") as raw:
         json.dump(results, raw, indent=1)
-    with open(os.path.join(args.output, "RESULTS.md"), "w") as text:
-        text.write(report.render(results))
+    report.write(results, args.output)
     return 0
 
 

@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 import measure
+import plot
 import report
 import run_bench
 import targets
@@ -163,6 +164,38 @@ class Report(unittest.TestCase):
                  for old, new in zip(figures, second[wording]) if old == new
                  and old not in limits]
         self.assertEqual(fixed, [])
+
+
+class Plot(unittest.TestCase):
+    def test_points_are_each_programs_own_in_rate_order_flat_out_last(self):
+        results = sample_results()
+        rows = results["cpu_per_frame"]["rows"]
+        rows.insert(0, rows.pop())  # flat out first, 3000 before 30
+        rows[1], rows[2] = rows[2], rows[1]
+        points = plot.series(results)
+        self.assertEqual(points["labels"], ["30", "3000", "max"])
+        # The sample's runs: us and 1.1 us, so the quartiles are the median -/+ 2.5%.
+        camwatch_30, baseline_30 = points["camwatch"][0], points["baseline"][0]
+        self.assertAlmostEqual(camwatch_30[0], 136.5)
+        self.assertAlmostEqual(baseline_30[0], 105.0)
+        self.assertLess(camwatch_30[1], camwatch_30[0])
+        self.assertGreater(camwatch_30[2], camwatch_30[0])
+        self.assertAlmostEqual(points["ratio"][0][0], 1.3)
+        self.assertAlmostEqual(points["ratio"][2][0], 1.0)
+
+    def test_error_bars_reach_the_quartiles(self):
+        medians, (down, up) = plot.error_bars([(10.0, 8.0, 13.0), (5.0, 5.0, 6.0)])
+        self.assertEqual(medians, [10.0, 5.0])
+        self.assertEqual(down, [2.0, 0.0])
+        self.assertEqual(up, [3.0, 1.0])
+
+    def test_the_results_show_the_plot_they_are_written_with(self):
+        with tempfile.TemporaryDirectory() as folder:
+            report.write(sample_results(), folder)
+            with open(os.path.join(folder, plot.NAME), "rb") as picture:
+                self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
+            with open(os.path.join(folder, "RESULTS.md")) as text:
+                self.assertIn(f"]({plot.NAME})", text.read())
 
 
 if __name__ == "__main__":

@@ -1,0 +1,90 @@
+"""Draws the CPU-per-frame picture of RESULTS.md from the results: camwatch
+beside the baseline at each frame rate (median and quartiles of the runs), and
+the ratio of the pairs against its target."""
+
+import targets
+
+NAME = "cpu_per_frame.png"
+PROGRAMS = (("camwatch", "camwatch", "tab:blue", "o"),
+            ("baseline", "baseline (reads and releases only)", "tab:orange", "s"))
+
+
+def rate_label(fps):
+    return f"{fps}" if fps else "max"
+
+
+def series(results):
+    """The points to draw, in the order of the rates: the rate labels, and for
+    camwatch, the baseline and the ratio a (median, q1, q3) per rate."""
+    rows = results["cpu_per_frame"]["rows"]
+    # Flat out last, after the measured rates, whatever order the run kept.
+    rows = sorted(rows, key=lambda row: (not row["fps"], row["fps"] or 0))
+    points = {"labels": [rate_label(row["fps"]) for row in rows]}
+    for key, *_ in PROGRAMS:
+        points[key] = [(row[key]["us"]["median"], row[key]["us"]["q1"], row[key]["us"]["q3"])
+                       for row in rows]
+    points["ratio"] = [(row["ratio"]["median"], row["ratio"]["q1"], row["ratio"]["q3"])
+                       for row in rows]
+    return points
+
+
+def error_bars(triples):
+    """Medians and the distances down to q1 and up to q3, as errorbar wants them."""
+    medians = [median for median, _, _ in triples]
+    return medians, [[median - q1 for median, q1, _ in triples],
+                     [q3 - median for median, _, q3 in triples]]
+
+
+def line_with_bars(axes, x, triples, rated, **style):
+    """Medians joined by a line across the measured rates; flat out, which is
+    no rate on that scale, stands apart as a point of its own."""
+    medians, spread = error_bars(triples)
+    axes.errorbar(x[:rated], medians[:rated], yerr=[side[:rated] for side in spread],
+                  capsize=4, linewidth=1.8, **style)
+    style.pop("label", None)
+    if rated < len(x):
+        axes.errorbar(x[rated:], medians[rated:], yerr=[side[rated:] for side in spread],
+                      capsize=4, linestyle="none", **style)
+
+
+def draw(results, path):
+    # Imported here: the report's text needs none of it.
+    import matplotlib
+    matplotlib.use("Agg")
+    from matplotlib import pyplot
+
+    points = series(results)
+    positions = list(range(len(points["labels"])))
+    # series() puts flat out last.
+    rated = sum(1 for label in points["labels"] if label != "max")
+    figure, (cpu, ratio) = pyplot.subplots(
+        2, 1, sharex=True, figsize=(8, 6.4), gridspec_kw={"height_ratios": [2.2, 1]})
+    config = results["config"]
+    cpu.set_title(f"CPU time (user + system) per frame sent, depth + color "
+                  f"{config['width']}x{config['height']}")
+    for offset, (key, label, colour, marker) in zip((-0.06, 0.06), PROGRAMS):
+        line_with_bars(cpu, [p + offset for p in positions], points[key], rated, label=label,
+                       color=colour, marker=marker)
+    cpu.set_ylabel("µs per frame (median, quartiles)")
+    cpu.set_ylim(bottom=0)
+    cpu.grid(axis="y", alpha=0.4)
+    cpu.legend(loc="upper right")
+
+    line_with_bars(ratio, positions, points["ratio"], rated, color="tab:blue", marker="o",
+                   label="camwatch / baseline, per pair")
+    for axes in (cpu, ratio):
+        if rated < len(positions):
+            axes.axvline(rated - 0.5, color="grey", linestyle=":", linewidth=0.8)
+    ratio.axhline(targets.CPU_RATIO_MAX, color="tab:red", linestyle="--",
+                  label=f"target: at most {targets.CPU_RATIO_MAX}x")
+    ratio.axhline(1.0, color="grey", linewidth=0.8)
+    ratio.set_ylabel("ratio")
+    ratio.set_ylim(min(0.8, min(q1 for _, q1, _ in points["ratio"]) - 0.05),
+                   max(targets.CPU_RATIO_MAX, max(q3 for _, _, q3 in points["ratio"])) + 0.1)
+    ratio.grid(axis="y", alpha=0.4)
+    ratio.legend(loc="lower left", fontsize="small")
+    ratio.set_xticks(positions, points["labels"])
+    ratio.set_xlabel("frames per second per stream (max: as fast as the virtual camera can)")
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    pyplot.close(figure)
