@@ -11,6 +11,7 @@ TeardownBound::~TeardownBound() = default;
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <string_view>
 
@@ -18,7 +19,10 @@ TeardownBound::~TeardownBound() = default;
 
 namespace {
 
-volatile std::sig_atomic_t statusAtTimeout = 0;
+// Read by the alarm's handler, which may run on any thread: an atomic orders it
+// with the main thread's write; lock-free, so a handler may use it.
+std::atomic<int> statusAtTimeout{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 struct sigaction previousAlarmAction {};
 
 constexpr std::string_view kMessage = "camwatch: the camera library did not shut down\n";
@@ -28,7 +32,7 @@ void endTeardown(int /*signalNumber*/) {
     restoreKeyboardModeForExit();
     const ssize_t written = write(STDERR_FILENO, kMessage.data(), kMessage.size());
     static_cast<void>(written);  // nothing is left to tell about a failure
-    _exit(statusAtTimeout);
+    _exit(statusAtTimeout.load());
 }
 
 }  // namespace

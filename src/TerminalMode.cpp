@@ -1,0 +1,98 @@
+#ifndef _WIN32
+
+#include "TerminalMode.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+
+#include "Console.h"
+
+namespace {
+
+// Read and written only under the lock.
+termios savedMode;
+bool modeChanged = false;  // savedMode is to be put back
+bool modeWanted = false;   // single keys, until the process ends
+
+std::atomic_flag terminalBusy = ATOMIC_FLAG_INIT;
+
+// A spin lock, because handlers cannot wait on anything better. Its holder has
+// every signal blocked (SIGTTOU too, so that no write of the mode can stop us)
+// and holds it for one call, so a waiter waits for another thread, briefly.
+class TerminalHold {
+public:
+    TerminalHold() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previousMask_);
+        while (terminalBusy.test_and_set(std::memory_order_acquire)) {
+            poll(nullptr, 0, 1);
+        }
+    }
+    ~TerminalHold() {
+        terminalBusy.clear(std::memory_order_release);
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
+    TerminalHold(const TerminalHold&) = delete;
+    TerminalHold& operator=(const TerminalHold&) = delete;
+
+private:
+    sigset_t previousMask_{};
+};
+
+void restoreHeld() {
+    if (modeChanged && inForeground()) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedMode);
+        modeChanged = false;
+    }
+}
+
+}  // namespace
+
+bool onControllingTerminal() {
+    return isatty(STDIN_FILENO) != 0 && tcgetpgrp(STDIN_FILENO) != -1;
+}
+
+bool inForeground() {
+    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
+
+void startKeyMode() {
+    {
+        const TerminalHold hold;
+        modeWanted = true;
+    }
+    setKeyMode();
+}
+
+void setKeyMode() {
+    const TerminalHold hold;
+    if (!modeWanted || modeChanged || !inForeground() || tcgetattr(STDIN_FILENO, &savedMode) != 0) {
+        return;
+    }
+    termios keyMode = savedMode;
+    keyMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    keyMode.c_cc[VMIN] = 1;
+    keyMode.c_cc[VTIME] = 0;
+    modeChanged = tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0;
+}
+
+void restoreMode() {
+    const TerminalHold hold;
+    restoreHeld();
+}
+
+// Async-signal-safe. Once the process ends by a signal raised again after
+// this, no key test may set the mode in the moment before it is gone.
+void restoreKeyboardModeForExit() {
+    const TerminalHold hold;
+    restoreHeld();
+    modeWanted = false;
+}
+
+#endif
