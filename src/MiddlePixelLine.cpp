@@ -1,15 +1,11 @@
 #include "MiddlePixelLine.h"
 
+#include <OniCEnums.h>
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Pixel format codes of the library that are reported; every other code is
-// an unknown format to us.
-constexpr int kDepth1mm = 100;
-constexpr int kDepth100um = 101;
-constexpr int kRgb888 = 200;
 
 constexpr std::int64_t kDepthPixelBytes = 2;
 constexpr std::int64_t kRgbPixelBytes = 3;
@@ -71,11 +67,13 @@ std::size_t lengthWritten(int result, std::size_t capacity) {
 
 }  // namespace
 
+// The library's depth and RGB formats are reported; any other code is unknown to us.
 std::size_t formatMiddlePixelLine(const FrameView& frame, char* line, std::size_t capacity) {
     int written = 0;
-    if (frame.pixelFormat == kDepth1mm || frame.pixelFormat == kDepth100um) {
+    if (frame.pixelFormat == ONI_PIXEL_FORMAT_DEPTH_1_MM ||
+        frame.pixelFormat == ONI_PIXEL_FORMAT_DEPTH_100_UM) {
         written = writeDepth(frame, line, capacity);
-    } else if (frame.pixelFormat == kRgb888) {
+    } else if (frame.pixelFormat == ONI_PIXEL_FORMAT_RGB888) {
         written = writeColor(frame, line, capacity);
     } else {
         written = std::snprintf(line, capacity, "Unknown format\n");

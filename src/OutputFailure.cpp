@@ -2,22 +2,42 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <cstdarg>
 #include <cstring>
+
+#include "ExitStatus.h"
 
 namespace {
 
 std::atomic<int> firstFailure{0};
 static_assert(std::atomic<int>::is_always_lock_free, "noted from library callbacks");
 
+// A failed write of a line-buffered stream has set errno.
+void noteWriteFailed() {
+    noteOutputFailure(errno != 0 ? errno : EIO);
+}
+
 }  // namespace
 
-void noteReportWrite(int printfResult) {
-    if (printfResult >= 0) {
-        return;
+void reportLine(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    const int written = std::vprintf(format, arguments);
+    va_end(arguments);
+    if (written < 0) {
+        noteWriteFailed();
     }
-    // A failed line-buffered printf has failed in its write, which set errno.
-    const int error = errno != 0 ? errno : EIO;
+}
+
+// Through printf, not fwrite: glibc's fwrite reports success when the flush at
+// the newline fails.
+void writeReportLine(const char* line, std::size_t length, std::FILE* out) {
+    if (std::fprintf(out, "%.*s", static_cast<int>(length), line) < 0) {
+        noteWriteFailed();
+    }
+}
+
+void noteOutputFailure(int error) {
     int none = 0;
     firstFailure.compare_exchange_strong(none, error, std::memory_order_relaxed);
 }
@@ -26,6 +46,11 @@ int outputFailure() {
     return firstFailure.load(std::memory_order_relaxed);
 }
 
-void reportOutputFailure(int error) {
+int statusAfterReport(int status) {
+    const int error = outputFailure();
+    if (error == 0) {
+        return status;
+    }
     std::fprintf(stderr, "camwatch: write error: %s\n", std::strerror(error));
+    return status == kRunEnded ? kOutputFailed : status;
 }
