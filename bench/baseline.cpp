@@ -28,8 +28,8 @@ public:
     explicit ReadAndRelease(bool hold) : hold_(hold) {}
 
     void onNewFrame(openni::VideoStream& stream) override {
-        OniFrame* frame = readReadyFrame(stream).frame;  // as camwatch reads
-        if (frame == nullptr) {
+        OniFrame* frame = nullptr;
+        if (!readReadyFrame(stream, frame) || frame == nullptr) {  // as camwatch reads
             return;
         }
         framesRead_.fetch_add(1, std::memory_order_relaxed);

@@ -6,25 +6,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
-#include <ctime>
+#include <thread>
 
 #include "SignalPolicy.h"
 #include "TerminalMode.h"
 
 namespace {
-
-// Job control is done here, on the main thread, as full-screen programs do it:
-// a stop noted by its handler gives the terminal back, stops, and once
-// continued sets single keys again; so does a job come to the foreground, for
-// example by `fg` after a start in the background.
-void followJobControl() {
-    if (const int stop = takeNotedStop(); stop != 0) {
-        restoreMode();
-        stopBy(stop);
-    }
-    setKeyMode();
-}
 
 bool keysAreOurs() {
     return !onControllingTerminal() || inForeground();
@@ -38,18 +27,6 @@ int bytesWaiting() {
     return count;
 }
 
-void sleepMilliseconds(long milliseconds) {
-    timespec remaining{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&remaining, &remaining) != 0) {
-    }
-}
-
-long millisecondsSince(const timespec& start) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
-}
-
 }  // namespace
 
 KeyboardMode::KeyboardMode() : ours_(onControllingTerminal()) {
@@ -57,7 +34,7 @@ KeyboardMode::KeyboardMode() : ours_(onControllingTerminal()) {
         return;  // a pipe, a file, or a terminal whose jobs are not ours
     }
     takeSignals();
-    startKeyMode();  // in the background: later, once in the foreground
+    setKeyMode(true);  // in the background: later, once in the foreground
 }
 
 KeyboardMode::~KeyboardMode() {
@@ -72,27 +49,24 @@ KeyboardMode::~KeyboardMode() {
     }
 }
 
+// Job control on the main thread, as full-screen programs do it: outside any
+// handler, the terminal is given back before a stop and taken in the foreground.
 bool keyPressed() {
-    followJobControl();
+    if (const int stop = takeNotedStop(); stop != 0) {
+        restoreMode();
+        stopBy(stop);
+    }
+    setKeyMode();
     return keysAreOurs() && bytesWaiting() > 0;
 }
 
 void pauseMilliseconds(int milliseconds) {
-    if (!keysAreOurs()) {
-        // Input that waits belongs to the foreground job: polling it would spin.
-        sleepMilliseconds(milliseconds);
-        return;
-    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     pollfd input{STDIN_FILENO, POLLIN, 0};
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    if (poll(&input, 1, milliseconds) > 0 && bytesWaiting() == 0) {
-        // Readable without bytes: end of input or a hang-up, which stays so.
-        // Sleep out the rest instead of spinning.
-        const long elapsed = millisecondsSince(start);
-        if (elapsed < milliseconds) {
-            sleepMilliseconds(milliseconds - elapsed);
-        }
+    // Input that waits for the foreground job, end of input and a hang-up stay
+    // readable without a key for us: polling those would spin, so sleep instead.
+    if (!keysAreOurs() || (poll(&input, 1, milliseconds) > 0 && bytesWaiting() == 0)) {
+        std::this_thread::sleep_until(end);
     }
 }
 

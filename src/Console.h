@@ -1,18 +1,13 @@
 #pragma once
 
-// The few console services the monitor needs: a test for a waiting key that
-// does not read it, a pause, and a terminal mode in which one key press is seen
-// without Enter. On POSIX systems the mode is TerminalMode's and the signals
-// taken for it SignalPolicy's.
+// The console services the monitor needs: a key test that reads nothing, a pause,
+// and single keys without Enter (on POSIX TerminalMode's, with SignalPolicy's).
 
 // While alive, standard input, when it is our controlling terminal and we are
 // its foreground job, delivers each key at once and does not echo it. The mode
-// found is put back when this object is destroyed, with any pending key
-// discarded, and when the process is ended by a signal, which then ends it as
-// it would have. Job control works as in full-screen programs: the mode is put
-// back before a stop and set again once we are in the foreground, also after a
-// start in the background; the stop waits for the next key test. From the
-// background the terminal mode is never written. Create at most one.
+// found is put back, pending keys discarded, at destruction, before a stop and
+// when a signal ends the process; it is set again in the foreground, also
+// after a start in the background. Create at most one.
 class KeyboardMode {
 public:
     KeyboardMode();
@@ -30,9 +25,7 @@ void restoreKeyboardModeForExit();
 
 // True when a key is waiting on standard input. Nothing is read. On our
 // controlling terminal only the foreground job has keys; anywhere else any
-// byte counts, and end of input is not a key. Takes a stop noted since the
-// last call, and sets the keyboard mode again when a job has come to the
-// foreground.
+// byte counts, and end of input is not a key. Takes a stop noted since the last call.
 bool keyPressed();
 
 // Sleeps for `milliseconds`, or less when input arrives in the meantime.

@@ -14,18 +14,18 @@ FrameCallback::~FrameCallback() {
 
 void FrameCallback::onNewFrame(openni::VideoStream& stream) {
     if (stream.isValid()) {
-        const ReadyFrame ready = readReadyFrame(stream);
-        if (!ready.wasReady) {
+        OniFrame* frame = nullptr;
+        if (!readReadyFrame(stream, frame)) {
             return;
         }
-        if (ready.frame == nullptr) {
+        if (frame == nullptr) {
             heldFrame_.release();  // a failed read is never held, analysed or released
             return;
         }
         // _setFrame drops the frame held before and takes a reference of its
         // own, so the reference that came with the read is given back here.
-        heldFrame_._setFrame(ready.frame);
-        oniFrameRelease(ready.frame);
+        heldFrame_._setFrame(frame);
+        oniFrameRelease(frame);
     }
     if (heldFrame_.isValid()) {
         reportMiddlePixel(heldFrame_);
@@ -48,18 +48,13 @@ int pixelFormatCode(const openni::VideoFrameRef& frame) {
 }  // namespace
 
 void reportMiddlePixel(const openni::VideoFrameRef& frame) {
-    FrameView view;
-    view.width = frame.getWidth();
-    view.height = frame.getHeight();
-    view.pixelFormat = pixelFormatCode(frame);
-    view.data = frame.getData();
-    view.dataSize = frame.getDataSize();
-    view.timestamp = frame.getTimestamp();
+    const FrameView view{frame.getWidth(), frame.getHeight(),   pixelFormatCode(frame),
+                         frame.getData(),  frame.getDataSize(), frame.getTimestamp()};
     printMiddlePixelLine(view, stdout);
 }
 
 void printMiddlePixelLine(const FrameView& frame, std::FILE* out) {
     std::array<char, kMiddlePixelLineCapacity> line;
     const std::size_t length = formatMiddlePixelLine(frame, line.data(), line.size());
-    writeReportLine(line.data(), length, out);
+    reportLine(out, "%.*s", static_cast<int>(length), line.data());
 }

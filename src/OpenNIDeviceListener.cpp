@@ -3,15 +3,15 @@
 #include "OutputFailure.h"
 
 void OpenNIDeviceListener::onDeviceConnected(const openni::DeviceInfo* info) {
-    reportLine("Device \"%s\" connected\n", info->getUri());
+    reportLine(stdout, "Device \"%s\" connected\n", info->getUri());
 }
 
 void OpenNIDeviceListener::onDeviceDisconnected(const openni::DeviceInfo* info) {
-    reportLine("Device \"%s\" disconnected\n", info->getUri());
+    reportLine(stdout, "Device \"%s\" disconnected\n", info->getUri());
 }
 
 void OpenNIDeviceListener::onDeviceStateChanged(const openni::DeviceInfo* info,
                                                 openni::DeviceState state) {
-    reportLine("Device \"%s\" error state changed to %d\n", info->getUri(),
+    reportLine(stdout, "Device \"%s\" error state changed to %d\n", info->getUri(),
                static_cast<int>(state));
 }

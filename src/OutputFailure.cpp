@@ -12,28 +12,17 @@ namespace {
 std::atomic<int> firstFailure{0};
 static_assert(std::atomic<int>::is_always_lock_free, "noted from library callbacks");
 
-// A failed write of a line-buffered stream has set errno.
-void noteWriteFailed() {
-    noteOutputFailure(errno != 0 ? errno : EIO);
-}
-
 }  // namespace
 
-void reportLine(const char* format, ...) {
+// Formatted, also for a line already made: glibc's fwrite reports success when
+// the flush at the newline fails.
+void reportLine(std::FILE* out, const char* format, ...) {
     std::va_list arguments;
     va_start(arguments, format);
-    const int written = std::vprintf(format, arguments);
+    const int written = std::vfprintf(out, format, arguments);
     va_end(arguments);
-    if (written < 0) {
-        noteWriteFailed();
-    }
-}
-
-// Through printf, not fwrite: glibc's fwrite reports success when the flush at
-// the newline fails.
-void writeReportLine(const char* line, std::size_t length, std::FILE* out) {
-    if (std::fprintf(out, "%.*s", static_cast<int>(length), line) < 0) {
-        noteWriteFailed();
+    if (written < 0) {  // in the line's write, which set errno
+        noteOutputFailure(errno != 0 ? errno : EIO);
     }
 }
 

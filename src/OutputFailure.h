@@ -1,18 +1,14 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdio>
 
 // Report lines, and those that could not be written. Lines are printed on
-// library threads as well as the main thread, so the first failure is kept in
-// a lock-free atomic that the main loop reads; noting costs nothing when the
-// write worked.
+// library threads as well, so the first failure is kept in a lock-free atomic
+// that the main loop reads; noting costs nothing when the write worked.
 
-// Prints one report line with one formatted write to standard output.
-void reportLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Writes the `length` bytes of one report line to `out` with one formatted write.
-void writeReportLine(const char* line, std::size_t length, std::FILE* out);
+// Prints one report line to `out` (standard output but for benchmarks) with
+// one formatted write, and notes a failure of it.
+void reportLine(std::FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Records `error` as the output's failure, unless one is recorded already.
 void noteOutputFailure(int error);

@@ -11,15 +11,18 @@
 
 namespace {
 
-constexpr std::array<int, 10> kEndingSignals = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
-                                                SIGSEGV, SIGBUS,  SIGFPE, SIGILL,  SIGABRT};
-constexpr std::array<int, 3> kStoppingSignals = {SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr std::array<int, 13> kSignals = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+                                          SIGSEGV, SIGBUS,  SIGFPE, SIGILL,  SIGABRT,
+                                          SIGTSTP, SIGTTIN, SIGTTOU};
+
+bool isStop(int signalNumber) {
+    return signalNumber == SIGTSTP || signalNumber == SIGTTIN || signalNumber == SIGTTOU;
+}
 
 // Written before any handler is installed, read by handlers afterwards.
 std::array<struct sigaction, NSIG> actionsFound{};
 
-// Atomic, not volatile sig_atomic_t: a handler on another thread is not ordered
-// with the main thread by anything else. Lock-free, so handlers may use it.
+// Atomic, not volatile sig_atomic_t, to be ordered with a handler on any thread.
 std::atomic<int> notedStop{0};
 static_assert(std::atomic<int>::is_always_lock_free, "used in signal handlers");
 
@@ -53,33 +56,22 @@ void install(int signalNumber, void (*handler)(int, siginfo_t*, void*)) {
     sigaction(signalNumber, &action, nullptr);
 }
 
-template <std::size_t N>
-void takeEach(const std::array<int, N>& signals, void (*handler)(int, siginfo_t*, void*)) {
-    for (const int signalNumber : signals) {
+}  // namespace
+
+void takeSignals() {
+    for (const int signalNumber : kSignals) {
         sigaction(signalNumber, nullptr, &actionsFound[signalNumber]);
         if (actionsFound[signalNumber].sa_handler != SIG_IGN) {
-            install(signalNumber, handler);
+            install(signalNumber, isStop(signalNumber) ? noteStop : restoreAndEnd);
         }
     }
 }
 
-template <std::size_t N>
-void giveBackEach(const std::array<int, N>& signals) {
-    for (const int signalNumber : signals) {
+// An ignored signal gets its SIG_IGN back: nothing changes for it.
+void giveBackSignals() {
+    for (const int signalNumber : kSignals) {
         sigaction(signalNumber, &actionsFound[signalNumber], nullptr);
     }
-}
-
-}  // namespace
-
-void takeSignals() {
-    takeEach(kEndingSignals, restoreAndEnd);
-    takeEach(kStoppingSignals, noteStop);
-}
-
-void giveBackSignals() {
-    giveBackEach(kEndingSignals);
-    giveBackEach(kStoppingSignals);
 }
 
 int takeNotedStop() {
@@ -87,10 +79,7 @@ int takeNotedStop() {
 }
 
 void stopBy(int signalNumber) {
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    sigaction(signalNumber, &byDefault, nullptr);
+    std::signal(signalNumber, SIG_DFL);
     raise(signalNumber);
     // cppcheck-suppress unreachableCode ; raise() returns once we are continued
     install(signalNumber, noteStop);

@@ -6,10 +6,12 @@ void createAndStart(openni::Device& device, openni::SensorType sensor, openni::V
                     const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
-        reportLine("Couldn't create %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
+        reportLine(stdout, "Couldn't create %s stream\n%s\n", name,
+                   openni::OpenNI::getExtendedError());
     }
     if (stream.start() != openni::STATUS_OK) {
-        reportLine("Couldn't start the %s stream\n%s\n", name, openni::OpenNI::getExtendedError());
+        reportLine(stdout, "Couldn't start the %s stream\n%s\n", name,
+                   openni::OpenNI::getExtendedError());
     }
 }
 
@@ -32,17 +34,17 @@ void stopAndDestroy(openni::VideoStream& stream) {
     }
 }
 
-ReadyFrame readReadyFrame(openni::VideoStream& stream) {
+bool readReadyFrame(openni::VideoStream& stream, OniFrame*& frame) {
     OniStreamHandle handle = stream._getHandle();
     int readyIndex = 0;
+    frame = nullptr;
     if (oniWaitForAnyStream(&handle, 1, &readyIndex, 0) != ONI_STATUS_OK) {
-        return {};
+        return false;
     }
     // The library's inline readFrame leaves its frame pointer uninitialised
-    // when the read fails; the plain call with a null pointer cannot.
-    OniFrame* frame = nullptr;
+    // when the read fails; the plain call with a null pointer does not.
     if (oniStreamReadFrame(handle, &frame) != ONI_STATUS_OK) {
         frame = nullptr;
     }
-    return {true, frame};
+    return true;
 }

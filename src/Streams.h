@@ -16,16 +16,8 @@ void stopListening(openni::VideoStream& stream, openni::VideoStream::NewFrameLis
 
 void stopAndDestroy(openni::VideoStream& stream);
 
-// What a listener's read of its stream gave: nothing when no frame was ready,
-// else the frame read, or null when the read failed.
-struct ReadyFrame {
-    bool wasReady = false;
-    OniFrame* frame = nullptr;
-};
-
-// Reads the frame the stream has ready, without waiting. The library may call a
-// listener again for a frame the previous read already took, and a read then
-// waits for the next frame while holding the lock that removing the listener
-// needs: with no more frames, the teardown would hang. The frame read carries a
-// reference that the caller gives back with oniFrameRelease.
-ReadyFrame readReadyFrame(openni::VideoStream& stream);
+// Reads the frame the stream has ready, without waiting: the library may call a
+// listener again for a frame an earlier read took, and a read would then wait
+// holding the lock that removing the listener needs. False when none is ready;
+// else `frame` is the frame read, for the caller to release, or null.
+bool readReadyFrame(openni::VideoStream& stream, OniFrame*& frame);

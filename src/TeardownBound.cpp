@@ -1,12 +1,6 @@
+#ifndef _WIN32
+
 #include "TeardownBound.h"
-
-#ifdef _WIN32
-
-// Without alarms the teardown runs unbounded on Windows.
-TeardownBound::TeardownBound(int /*exitStatus*/) {}
-TeardownBound::~TeardownBound() = default;
-
-#else
 
 #include <pthread.h>
 #include <unistd.h>
@@ -19,8 +13,7 @@ TeardownBound::~TeardownBound() = default;
 
 namespace {
 
-// Read by the alarm's handler, which may run on any thread: an atomic orders it
-// with the main thread's write; lock-free, so a handler may use it.
+// Atomic, not volatile sig_atomic_t, to be ordered with a handler on any thread.
 std::atomic<int> statusAtTimeout{0};
 static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 struct sigaction previousAlarmAction {};

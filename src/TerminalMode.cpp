@@ -38,18 +38,20 @@ public:
         terminalBusy.clear(std::memory_order_release);
         pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
     }
-    TerminalHold(const TerminalHold&) = delete;
-    TerminalHold& operator=(const TerminalHold&) = delete;
 
 private:
     sigset_t previousMask_{};
 };
 
-void restoreHeld() {
+// Async-signal-safe. After an exit's restore the mode is not set again: a
+// process that a signal is ending may yet run a key test before it is gone.
+void restore(bool forExit) {
+    const TerminalHold hold;
     if (modeChanged && inForeground()) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedMode);
         modeChanged = false;
     }
+    modeWanted = modeWanted && !forExit;
 }
 
 }  // namespace
@@ -62,16 +64,9 @@ bool inForeground() {
     return tcgetpgrp(STDIN_FILENO) == getpgrp();
 }
 
-void startKeyMode() {
-    {
-        const TerminalHold hold;
-        modeWanted = true;
-    }
-    setKeyMode();
-}
-
-void setKeyMode() {
+void setKeyMode(bool fromNowOn) {
     const TerminalHold hold;
+    modeWanted = modeWanted || fromNowOn;
     if (!modeWanted || modeChanged || !inForeground() || tcgetattr(STDIN_FILENO, &savedMode) != 0) {
         return;
     }
@@ -83,16 +78,11 @@ void setKeyMode() {
 }
 
 void restoreMode() {
-    const TerminalHold hold;
-    restoreHeld();
+    restore(false);
 }
 
-// Async-signal-safe. Once the process ends by a signal raised again after
-// this, no key test may set the mode in the moment before it is gone.
 void restoreKeyboardModeForExit() {
-    const TerminalHold hold;
-    restoreHeld();
-    modeWanted = false;
+    restore(true);
 }
 
 #endif

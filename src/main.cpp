@@ -3,7 +3,6 @@
 
 #include <OpenNI.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -37,9 +36,7 @@ void unsubscribe(OpenNIDeviceListener& listener) {
 // the library's shutdown or the destructors run at exit: with a driver still
 // delivering device events, either can deadlock against the driver's thread.
 [[noreturn]] void endAtOnce(int status) {
-    if (std::fflush(stdout) != 0) {
-        noteOutputFailure(errno);
-    }
+    std::fflush(stdout);
     const int exitStatus = statusAfterReport(status);
     restoreKeyboardModeForExit();
     std::_Exit(exitStatus);
@@ -58,7 +55,7 @@ int main() {
     const KeyboardMode keyboardMode;
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
-        reportLine("Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
+        reportLine(stdout, "Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
         return statusAfterReport(kInitializeFailed);
     }
 
@@ -68,10 +65,10 @@ int main() {
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
     if (devices.getSize() < 1) {
-        reportLine(" No Device Connected!\n");
+        reportLine(stdout, " No Device Connected!\n");
     }
     for (int i = 0; i < devices.getSize(); ++i) {
-        reportLine("Device \"%s\" already connected\n", devices[i].getUri());
+        reportLine(stdout, "Device \"%s\" already connected\n", devices[i].getUri());
     }
 
     // With an empty list there is no first URI; asking for any device lets the
@@ -79,7 +76,7 @@ int main() {
     const char* uri = devices.getSize() > 0 ? devices[0].getUri() : openni::ANY_DEVICE;
     openni::Device device;
     if (device.open(uri) != openni::STATUS_OK) {
-        reportLine("Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
+        reportLine(stdout, "Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
         // No library thread may call the listener once it is gone.
         unsubscribe(deviceEvents);
         endAtOnce(kOpenFailed);
