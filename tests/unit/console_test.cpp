@@ -266,23 +266,25 @@ TEST(KeyboardModeOnTerminal, StopWaitsForTheKeyTestAndGivesTheTerminalBackMeanwh
         true,
         [&] {
             return runJobThatStops(session, [&] {
+                // Tells the parent and waits for its go.
+                const auto step = [&] {
+                    session.tellParent();
+                    return session.parentSaysSo();
+                };
                 const KeyboardMode mode;
-                raise(SIGTSTP);        // only noted: the job goes on
-                session.tellParent();  // running, in single-key mode
-                if (!session.parentSaysSo()) {
+                raise(SIGTSTP);  // only noted: the job goes on
+                if (!step()) {   // running, in single-key mode
                     return false;
                 }
                 static_cast<void>(keyPressed());  // stops here, until continued
-                session.tellParent();             // single keys again
-                if (!session.parentSaysSo()) {
+                if (!step()) {                    // single keys again
                     return false;
                 }
                 // Put back for an exit, the mode stays so, and the terminal is
                 // free for whoever comes next.
                 restoreKeyboardModeForExit();
                 static_cast<void>(keyPressed());
-                session.tellParent();
-                return session.parentSaysSo();
+                return step();
             });
         },
         [&] {
