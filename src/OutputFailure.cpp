@@ -17,7 +17,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "noted from library callbac
 // Formatted, also for a line already made: glibc's fwrite reports success when
 // the flush at the newline fails.
 void reportLine(std::FILE* out, const char* format, ...) {
-    std::va_list arguments;
+    va_list arguments;
     va_start(arguments, format);
     const int written = std::vfprintf(out, format, arguments);
     va_end(arguments);
