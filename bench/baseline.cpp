@@ -28,14 +28,8 @@ public:
     explicit ReadAndRelease(bool hold) : hold_(hold) {}
 
     void onNewFrame(openni::VideoStream& stream) override {
-        // As camwatch: read only a frame that is there, or the teardown can hang.
-        OniStreamHandle handle = stream._getHandle();
-        int readyIndex = 0;
-        if (oniWaitForAnyStream(&handle, 1, &readyIndex, 0) != ONI_STATUS_OK) {
-            return;
-        }
         OniFrame* frame = nullptr;
-        if (oniStreamReadFrame(handle, &frame) != ONI_STATUS_OK || frame == nullptr) {
+        if (!readReadyFrame(stream, frame) || frame == nullptr) {  // as camwatch reads
             return;
         }
         framesRead_.fetch_add(1, std::memory_order_relaxed);

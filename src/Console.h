@@ -1,34 +1,31 @@
 #pragma once
 
-// The few console services the monitor needs: a test for a waiting key that
-// does not read it, a pause, and a terminal mode in which one key press is seen
-// without Enter.
+// The console services the monitor needs: a key test that reads nothing, a pause,
+// and single keys without Enter (on POSIX TerminalMode's, with SignalPolicy's).
 
 // While alive, standard input, when it is our controlling terminal and we are
 // its foreground job, delivers each key at once and does not echo it. The mode
-// found is put back, with any pending key discarded, when this object is
-// destroyed and when the process is ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT,
-// SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT (which then end it as
-// they would have). Job control works as in full-screen programs: the mode is
-// put back before a stop (SIGTSTP, SIGTTIN, SIGTTOU) and set again once we are
-// in the foreground, also after a start in the background. From the
-// background the terminal mode is never written. Create at most one.
+// found is put back, pending keys discarded, at destruction, before a stop and
+// when a signal ends the process; it is set again in the foreground, also
+// after a start in the background. Create at most one.
 class KeyboardMode {
 public:
     KeyboardMode();
     ~KeyboardMode();
     KeyboardMode(const KeyboardMode&) = delete;
     KeyboardMode& operator=(const KeyboardMode&) = delete;
+
+private:
+    bool ours_ = false;  // a terminal whose mode and signals we took
 };
 
 // Puts back the terminal mode for an exit that follows at once; the mode is
-// not changed again. Async-signal-safe.
+// not changed again. Async-signal-safe, on any thread.
 void restoreKeyboardModeForExit();
 
 // True when a key is waiting on standard input. Nothing is read. On our
 // controlling terminal only the foreground job has keys; anywhere else any
-// byte counts, and end of input is not a key. Sets the keyboard mode again
-// when a job has come to the foreground since the last call.
+// byte counts, and end of input is not a key. Takes a stop noted since the last call.
 bool keyPressed();
 
 // Sleeps for `milliseconds`, or less when input arrives in the meantime.

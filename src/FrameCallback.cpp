@@ -6,6 +6,7 @@
 
 #include "MiddlePixelLine.h"
 #include "OutputFailure.h"
+#include "Streams.h"
 
 FrameCallback::~FrameCallback() {
     heldFrame_.release();
@@ -13,23 +14,12 @@ FrameCallback::~FrameCallback() {
 
 void FrameCallback::onNewFrame(openni::VideoStream& stream) {
     if (stream.isValid()) {
-        // The library may call again for a frame the previous read already
-        // took, and a read then waits for the next frame while holding the lock
-        // that removing this listener needs: with no more frames, the teardown
-        // would hang. So a read is made only when a frame is there to take.
-        OniStreamHandle handle = stream._getHandle();
-        int readyIndex = 0;
-        if (oniWaitForAnyStream(&handle, 1, &readyIndex, 0) != ONI_STATUS_OK) {
+        OniFrame* frame = nullptr;
+        if (!readReadyFrame(stream, frame)) {
             return;
         }
-        // The library's inline readFrame leaves its frame pointer uninitialised
-        // when the read fails, and would hand that garbage to the frame reference.
-        // Reading through the plain call with a null pointer keeps a failed read
-        // from ever being held, analysed or released.
-        OniFrame* frame = nullptr;
-        const OniStatus status = oniStreamReadFrame(handle, &frame);
-        if (status != ONI_STATUS_OK || frame == nullptr) {
-            heldFrame_.release();
+        if (frame == nullptr) {
+            heldFrame_.release();  // a failed read is never held, analysed or released
             return;
         }
         // _setFrame drops the frame held before and takes a reference of its
@@ -58,19 +48,13 @@ int pixelFormatCode(const openni::VideoFrameRef& frame) {
 }  // namespace
 
 void reportMiddlePixel(const openni::VideoFrameRef& frame) {
-    FrameView view;
-    view.width = frame.getWidth();
-    view.height = frame.getHeight();
-    view.pixelFormat = pixelFormatCode(frame);
-    view.data = frame.getData();
-    view.dataSize = frame.getDataSize();
-    view.timestamp = frame.getTimestamp();
+    const FrameView view{frame.getWidth(), frame.getHeight(),   pixelFormatCode(frame),
+                         frame.getData(),  frame.getDataSize(), frame.getTimestamp()};
     printMiddlePixelLine(view, stdout);
 }
 
 void printMiddlePixelLine(const FrameView& frame, std::FILE* out) {
-    // Not cleared first: the formatter always writes a terminated line.
     std::array<char, kMiddlePixelLineCapacity> line;
-    formatMiddlePixelLine(frame, line.data(), line.size());
-    noteReportWrite(std::fprintf(out, "%s", line.data()));
+    const std::size_t length = formatMiddlePixelLine(frame, line.data(), line.size());
+    reportLine(out, "%.*s", static_cast<int>(length), line.data());
 }

@@ -1,15 +1,12 @@
 #include "MiddlePixelLine.h"
 
+#include <OniCEnums.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Pixel format codes of the library that are reported; every other code is
-// an unknown format to us.
-constexpr int kDepth1mm = 100;
-constexpr int kDepth100um = 101;
-constexpr int kRgb888 = 200;
 
 constexpr std::int64_t kDepthPixelBytes = 2;
 constexpr std::int64_t kRgbPixelBytes = 3;
@@ -29,56 +26,40 @@ std::int64_t middleIndex(const FrameView& frame, std::int64_t pixelBytes) {
     return insidePixels && insideData ? index : -1;
 }
 
-int writeOutsideFrame(char* line, std::size_t capacity, const char* stream,
-                      unsigned long long timestamp) {
-    return std::snprintf(line, capacity, "[%08llu] %s middle pixel outside frame\n", timestamp,
-                         stream);
-}
-
-int writeDepth(const FrameView& frame, char* line, std::size_t capacity) {
+// The line of a frame in one of the library's depth formats, or in RGB.
+int writeLine(const FrameView& frame, bool depth, char* line, std::size_t capacity) {
     const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
-    const std::int64_t index = middleIndex(frame, kDepthPixelBytes);
+    const std::int64_t pixelBytes = depth ? kDepthPixelBytes : kRgbPixelBytes;
+    const std::int64_t index = middleIndex(frame, pixelBytes);
     if (index < 0) {
-        return writeOutsideFrame(line, capacity, "Depth", timestamp);
+        return std::snprintf(line, capacity, "[%08llu] %s middle pixel outside frame\n", timestamp,
+                             depth ? "Depth" : "Color");
+    }
+    const unsigned char* pixel = static_cast<const unsigned char*>(frame.data) + index * pixelBytes;
+    if (!depth) {
+        return std::snprintf(line, capacity, "[%08llu] Color RGB value 0x%02x%02x%02x\n", timestamp,
+                             pixel[0], pixel[1], pixel[2]);
     }
     // Copied out: the frame data need not be aligned for a 16-bit read.
-    std::uint16_t depth = 0;
-    std::memcpy(&depth, static_cast<const unsigned char*>(frame.data) + index * kDepthPixelBytes,
-                sizeof depth);
+    std::uint16_t value = 0;
+    std::memcpy(&value, pixel, sizeof value);
     return std::snprintf(line, capacity, "[%08llu] Depth middle index %8d\n", timestamp,
-                         static_cast<int>(depth));
-}
-
-int writeColor(const FrameView& frame, char* line, std::size_t capacity) {
-    const auto timestamp = static_cast<unsigned long long>(frame.timestamp);
-    const std::int64_t index = middleIndex(frame, kRgbPixelBytes);
-    if (index < 0) {
-        return writeOutsideFrame(line, capacity, "Color", timestamp);
-    }
-    const unsigned char* pixel =
-        static_cast<const unsigned char*>(frame.data) + index * kRgbPixelBytes;
-    return std::snprintf(line, capacity, "[%08llu] Color RGB value 0x%02x%02x%02x\n", timestamp,
-                         pixel[0], pixel[1], pixel[2]);
+                         static_cast<int>(value));
 }
 
 std::size_t lengthWritten(int result, std::size_t capacity) {
-    if (result < 0) {
-        return 0;
-    }
-    const auto length = static_cast<std::size_t>(result);
-    return length < capacity ? length : capacity - 1;
+    return result < 0 ? 0 : std::min(static_cast<std::size_t>(result), capacity - 1);
 }
 
 }  // namespace
 
+// Any format but the library's depth and RGB ones is unknown to us.
 std::size_t formatMiddlePixelLine(const FrameView& frame, char* line, std::size_t capacity) {
-    int written = 0;
-    if (frame.pixelFormat == kDepth1mm || frame.pixelFormat == kDepth100um) {
-        written = writeDepth(frame, line, capacity);
-    } else if (frame.pixelFormat == kRgb888) {
-        written = writeColor(frame, line, capacity);
-    } else {
-        written = std::snprintf(line, capacity, "Unknown format\n");
-    }
+    const int format = frame.pixelFormat;
+    const bool depth =
+        format == ONI_PIXEL_FORMAT_DEPTH_1_MM || format == ONI_PIXEL_FORMAT_DEPTH_100_UM;
+    const int written = depth || format == ONI_PIXEL_FORMAT_RGB888
+                            ? writeLine(frame, depth, line, capacity)
+                            : std::snprintf(line, capacity, "Unknown format\n");
     return lengthWritten(written, capacity);
 }

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <cstdarg>
 #include <cstring>
+
+#include "ExitStatus.h"
 
 namespace {
 
@@ -12,12 +14,19 @@ static_assert(std::atomic<int>::is_always_lock_free, "noted from library callbac
 
 }  // namespace
 
-void noteReportWrite(int printfResult) {
-    if (printfResult >= 0) {
-        return;
+// Formatted, also for a line already made: glibc's fwrite reports success when
+// the flush at the newline fails.
+void reportLine(std::FILE* out, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    const int written = std::vfprintf(out, format, arguments);
+    va_end(arguments);
+    if (written < 0) {  // in the line's write, which set errno
+        noteOutputFailure(errno != 0 ? errno : EIO);
     }
-    // A failed line-buffered printf has failed in its write, which set errno.
-    const int error = errno != 0 ? errno : EIO;
+}
+
+void noteOutputFailure(int error) {
     int none = 0;
     firstFailure.compare_exchange_strong(none, error, std::memory_order_relaxed);
 }
@@ -26,6 +35,11 @@ int outputFailure() {
     return firstFailure.load(std::memory_order_relaxed);
 }
 
-void reportOutputFailure(int error) {
+int statusAfterReport(int status) {
+    const int error = outputFailure();
+    if (error == 0) {
+        return status;
+    }
     std::fprintf(stderr, "camwatch: write error: %s\n", std::strerror(error));
+    return status == kRunEnded ? kOutputFailed : status;
 }

@@ -1,15 +1,22 @@
 #pragma once
 
-// Report lines that could not be written. Lines are printed on library threads
-// as well as the main thread, so the first failure is kept in a lock-free
-// atomic that the main loop reads; noting costs nothing when the write worked.
+#include <cstdio>
 
-// `printfResult` is what printf returned for one report line; a negative value
-// records errno as the output's failure, unless one is recorded already.
-void noteReportWrite(int printfResult);
+// Report lines, and those that could not be written. Lines are printed on
+// library threads as well, so the first failure is kept in a lock-free atomic
+// that the main loop reads; noting costs nothing when the write worked.
+
+// Prints one report line to `out` (standard output but for benchmarks) with
+// one formatted write, and notes a failure of it.
+void reportLine(std::FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Records `error` as the output's failure, unless one is recorded already.
+void noteOutputFailure(int error);
 
 // The error of the first report line that could not be written, or 0.
 int outputFailure();
 
-// Writes "camwatch: write error: <text of error>" on standard error.
-void reportOutputFailure(int error);
+// The status to exit with once the report is over: a lost line is told as
+// "camwatch: write error: <text of error>" on standard error and turns a
+// successful run into kOutputFailed; a failure status stays what it is.
+int statusAfterReport(int status);

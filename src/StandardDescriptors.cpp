@@ -1,12 +1,6 @@
+#ifndef _WIN32
+
 #include "StandardDescriptors.h"
-
-#ifdef _WIN32
-
-int prepareStandardDescriptors() {
-    return 0;
-}
-
-#else
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,19 +1,17 @@
 #include "Streams.h"
 
-#include <cstdio>
-
 #include "OutputFailure.h"
 
 void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
-        noteReportWrite(std::printf("Couldn't create %s stream\n%s\n", name,
-                                    openni::OpenNI::getExtendedError()));
+        reportLine(stdout, "Couldn't create %s stream\n%s\n", name,
+                   openni::OpenNI::getExtendedError());
     }
     if (stream.start() != openni::STATUS_OK) {
-        noteReportWrite(std::printf("Couldn't start the %s stream\n%s\n", name,
-                                    openni::OpenNI::getExtendedError()));
+        reportLine(stdout, "Couldn't start the %s stream\n%s\n", name,
+                   openni::OpenNI::getExtendedError());
     }
 }
 
@@ -34,4 +32,19 @@ void stopAndDestroy(openni::VideoStream& stream) {
         stream.stop();
         stream.destroy();
     }
+}
+
+bool readReadyFrame(openni::VideoStream& stream, OniFrame*& frame) {
+    OniStreamHandle handle = stream._getHandle();
+    int readyIndex = 0;
+    frame = nullptr;
+    if (oniWaitForAnyStream(&handle, 1, &readyIndex, 0) != ONI_STATUS_OK) {
+        return false;
+    }
+    // The library's inline readFrame leaves its frame pointer uninitialised
+    // when the read fails; the plain call with a null pointer does not.
+    if (oniStreamReadFrame(handle, &frame) != ONI_STATUS_OK) {
+        frame = nullptr;
+    }
+    return true;
 }

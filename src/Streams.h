@@ -15,3 +15,9 @@ void listen(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& 
 void stopListening(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener);
 
 void stopAndDestroy(openni::VideoStream& stream);
+
+// Reads the frame the stream has ready, without waiting: the library may call a
+// listener again for a frame an earlier read took, and a read would then wait
+// holding the lock that removing the listener needs. False when none is ready;
+// else `frame` is the frame read, for the caller to release, or null.
+bool readReadyFrame(openni::VideoStream& stream, OniFrame*& frame);

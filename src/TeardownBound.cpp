@@ -1,16 +1,11 @@
+#ifndef _WIN32
+
 #include "TeardownBound.h"
-
-#ifdef _WIN32
-
-// Without alarms the teardown runs unbounded on Windows.
-TeardownBound::TeardownBound(int /*exitStatus*/) {}
-TeardownBound::~TeardownBound() = default;
-
-#else
 
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <string_view>
 
@@ -18,7 +13,9 @@ TeardownBound::~TeardownBound() = default;
 
 namespace {
 
-volatile std::sig_atomic_t statusAtTimeout = 0;
+// Atomic, not volatile sig_atomic_t, to be ordered with a handler on any thread.
+std::atomic<int> statusAtTimeout{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
 struct sigaction previousAlarmAction {};
 
 constexpr std::string_view kMessage = "camwatch: the camera library did not shut down\n";
@@ -28,7 +25,7 @@ void endTeardown(int /*signalNumber*/) {
     restoreKeyboardModeForExit();
     const ssize_t written = write(STDERR_FILENO, kMessage.data(), kMessage.size());
     static_cast<void>(written);  // nothing is left to tell about a failure
-    _exit(statusAtTimeout);
+    _exit(statusAtTimeout.load());
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 #include <OpenNI.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "Console.h"
+#include "ExitStatus.h"
 #include "FrameCallback.h"
 #include "OpenNIDeviceListener.h"
 #include "OutputFailure.h"
@@ -17,7 +19,6 @@
 namespace {
 
 constexpr int kKeyPollMilliseconds = 100;
-constexpr int kOutputFailureStatus = 3;
 
 void subscribe(OpenNIDeviceListener& listener) {
     openni::OpenNI::addDeviceConnectedListener(&listener);
@@ -31,29 +32,31 @@ void unsubscribe(OpenNIDeviceListener& listener) {
     openni::OpenNI::removeDeviceStateChangedListener(&listener);
 }
 
-// A failure status stays what it is; a lost line is still told.
-int endWithOutputChecked(int status) {
-    if (outputFailure() != 0) {
-        reportOutputFailure(outputFailure());
-    }
-    return status;
+// Ends the process here, the terminal put back and the report flushed, without
+// the library's shutdown or the destructors run at exit: with a driver still
+// delivering device events, either can deadlock against the driver's thread.
+[[noreturn]] void endAtOnce(int status) {
+    std::fflush(stdout);
+    const int exitStatus = statusAfterReport(status);
+    restoreKeyboardModeForExit();
+    std::_Exit(exitStatus);
 }
 
 }  // namespace
 
 int main() {
     if (const int error = prepareStandardDescriptors(); error != 0) {
-        reportOutputFailure(error);
-        return kOutputFailureStatus;
+        noteOutputFailure(error);
+        return statusAfterReport(kRunEnded);
     }
     // Lines reach a pipe as they are printed and survive an ending by signal.
-    // Each line is then one write, whose failure its printf returns.
+    // Each line is then one write, whose failure its formatted write returns.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const KeyboardMode keyboardMode;
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
-        noteReportWrite(std::printf("Initialize failed\n%s\n", openni::OpenNI::getExtendedError()));
-        return endWithOutputChecked(1);
+        reportLine(stdout, "Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
+        return statusAfterReport(kInitializeFailed);
     }
 
     OpenNIDeviceListener deviceEvents;
@@ -62,10 +65,10 @@ int main() {
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
     if (devices.getSize() < 1) {
-        noteReportWrite(std::printf(" No Device Connected!\n"));
+        reportLine(stdout, " No Device Connected!\n");
     }
     for (int i = 0; i < devices.getSize(); ++i) {
-        noteReportWrite(std::printf("Device \"%s\" already connected\n", devices[i].getUri()));
+        reportLine(stdout, "Device \"%s\" already connected\n", devices[i].getUri());
     }
 
     // With an empty list there is no first URI; asking for any device lets the
@@ -73,15 +76,10 @@ int main() {
     const char* uri = devices.getSize() > 0 ? devices[0].getUri() : openni::ANY_DEVICE;
     openni::Device device;
     if (device.open(uri) != openni::STATUS_OK) {
-        noteReportWrite(
-            std::printf("Couldn't open device\n%s\n", openni::OpenNI::getExtendedError()));
-        {
-            const TeardownBound bound(2);
-            // No library thread may call the listener once main has returned.
-            unsubscribe(deviceEvents);
-            openni::OpenNI::shutdown();
-        }
-        return endWithOutputChecked(2);
+        reportLine(stdout, "Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
+        // No library thread may call the listener once it is gone.
+        unsubscribe(deviceEvents);
+        endAtOnce(kOpenFailed);
     }
 
     openni::VideoStream depth;
@@ -89,7 +87,7 @@ int main() {
     openni::VideoStream color;
     createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
-    int status = 0;
+    int status = kRunEnded;
     std::optional<TeardownBound> bound;
     {
         // The reporters live in this block so that their last frames go back
@@ -104,10 +102,7 @@ int main() {
         while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
         }
-        if (outputFailure() != 0) {
-            reportOutputFailure(outputFailure());
-            status = kOutputFailureStatus;
-        }
+        status = statusAfterReport(status);
         bound.emplace(status);
 
         stopListening(depth, depthReporter);

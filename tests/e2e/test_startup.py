@@ -41,10 +41,10 @@ class FailureExitsTest(CamwatchAssertions):
         after_open = result.trace[result.trace.index(opens[0]) + 1:]
         self.assertEqual([(c.name, c.args.get("handle")) for c in after_open],
                          [("oniGetExtendedError", None)]
-                         + [("oniUnregisterDeviceCallbacks", h) for h in registered]
-                         + [("oniShutdown", None)])
+                         + [("oniUnregisterDeviceCallbacks", h) for h in registered])
         self.assertEqual(result.calls("oniDeviceCreateStream"), [])
-        self.assertEqual(result.log[-1], "shutdown")
+        # Ended at once: a shutdown can deadlock against a driver's events.
+        self.assertNotIn("shutdown", result.log)
 
     def test_no_camera_tries_any_device_and_exits_2(self):
         result = run_to_end("# no camera at all\n")

@@ -3,6 +3,8 @@
 // past it; every line must then be one of the forms camwatch may print, and the
 // printed pixel must be the one at the packed middle index.
 
+#include <OniCEnums.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +17,6 @@
 #include "MiddlePixelLine.h"
 
 namespace {
-
-constexpr int kDepth1mm = 100;
-constexpr int kDepth100um = 101;
-constexpr int kRgb888 = 200;
 
 // Input layout: width, height, format, declared data size (int32 each), the
 // timestamp (uint64), a flag byte (bit 0: null data), then the data bytes.
@@ -134,8 +132,9 @@ void checkPixel(const FrameView& frame, const StreamKind& kind, std::string rest
 
 void checkLine(const FrameView& frame, const std::string& line) {
     const int format = frame.pixelFormat;
-    const bool depth = format == kDepth1mm || format == kDepth100um;
-    if (!depth && format != kRgb888) {
+    const bool depth =
+        format == ONI_PIXEL_FORMAT_DEPTH_1_MM || format == ONI_PIXEL_FORMAT_DEPTH_100_UM;
+    if (!depth && format != ONI_PIXEL_FORMAT_RGB888) {
         if (line != "Unknown format\n") {
             fail("unknown format", line);
         }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -120,12 +121,16 @@ public:
             _exit(body() ? 0 : 1);
         }
         parent();
+        if (lost_) {
+            kill(child, SIGKILL);  // its jobs die with it
+        }
         int status = -1;
         waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // Each side waits for the other at a step; a lost partner ends the wait.
+    // Each side waits for the other at a step; a lost partner ends the wait, and
+    // so does a child that hangs.
     void tellChild() const { notify(toChild_[1]); }
     [[nodiscard]] bool childSaysSo() const { return awaitSignal(toParent_[0]); }
     void tellParent() const { notify(toParent_[1]); }
@@ -144,9 +149,14 @@ public:
 
 private:
     static void notify(int fd) { EXPECT_EQ(write(fd, "s", 1), 1); }
-    static bool awaitSignal(int fd) {
+    bool awaitSignal(int fd) const {
+        pollfd ready{fd, POLLIN, 0};
         char byte = 0;
-        return read(fd, &byte, 1) == 1;
+        if (poll(&ready, 1, 20000) == 1 && read(fd, &byte, 1) == 1) {
+            return true;
+        }
+        lost_ = true;
+        return false;
     }
 
     int master_ = -1;
@@ -154,6 +164,7 @@ private:
     std::array<int, 2> toChild_ = {-1, -1};
     std::array<int, 2> toParent_ = {-1, -1};
     termios before_{};
+    mutable bool lost_ = false;
 };
 
 bool singleKey(const termios& mode) {
@@ -222,6 +233,75 @@ TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
             session.tellChild();
         });
     EXPECT_EQ(status, 0);  // no key seen, and no stop by SIGTTOU on the way out
+    EXPECT_TRUE(session.unchanged());
+}
+
+// A job of the session that the test's child leads, in the foreground: a job
+// the session leader waits for, so that stop signals stop it. The leader tells
+// the parent once the job has stopped and continues it when told.
+template <typename Job>
+bool runJobThatStops(const TerminalSession& session, Job body) {
+    const pid_t job = fork();
+    if (job == 0) {
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with a leader that is killed
+        _exit(body() ? 0 : 1);
+    }
+    setpgid(job, job);
+    tcsetpgrp(STDIN_FILENO, job);
+    int status = 0;
+    if (waitpid(job, &status, WUNTRACED) != job || !WIFSTOPPED(status) ||
+        WSTOPSIG(status) != SIGTSTP) {
+        return false;
+    }
+    session.tellParent();  // stopped
+    static_cast<void>(session.parentSaysSo());
+    kill(job, SIGCONT);
+    return waitpid(job, &status, 0) == job && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(KeyboardModeOnTerminal, StopWaitsForTheKeyTestAndGivesTheTerminalBackMeanwhile) {
+    TerminalSession session;
+    const int status = session.run(
+        true,
+        [&] {
+            return runJobThatStops(session, [&] {
+                // Tells the parent and waits for its go.
+                const auto step = [&] {
+                    session.tellParent();
+                    return session.parentSaysSo();
+                };
+                const KeyboardMode mode;
+                raise(SIGTSTP);  // only noted: the job goes on
+                if (!step()) {   // running, in single-key mode
+                    return false;
+                }
+                static_cast<void>(keyPressed());  // stops here, until continued
+                if (!step()) {                    // single keys again
+                    return false;
+                }
+                // Put back for an exit, the mode stays so, and the terminal is
+                // free for whoever comes next.
+                restoreKeyboardModeForExit();
+                static_cast<void>(keyPressed());
+                return step();
+            });
+        },
+        [&] {
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(singleKey(session.now()));
+            session.tellChild();
+            EXPECT_TRUE(session.childSaysSo());  // the job has stopped
+            EXPECT_TRUE(session.unchanged());
+            session.tellChild();
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(singleKey(session.now()));
+            session.tellChild();
+            EXPECT_TRUE(session.childSaysSo());
+            EXPECT_TRUE(session.unchanged());
+            session.tellChild();
+        });
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(session.unchanged());
 }
 

@@ -1,3 +1,4 @@
+#include <OniCEnums.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,10 +12,6 @@
 
 namespace {
 
-constexpr int kDepth1mm = 100;
-constexpr int kDepth100um = 101;
-constexpr int kRgb888 = 200;
-
 std::string lineFor(const FrameView& frame) {
     std::array<char, kMiddlePixelLineCapacity> line{};
     const std::size_t length = formatMiddlePixelLine(frame, line.data(), line.size());
@@ -27,7 +24,7 @@ struct DepthFrame {
     std::vector<std::uint16_t> pixels;
     FrameView view;
 
-    DepthFrame(int width, int height, int format = kDepth1mm)
+    DepthFrame(int width, int height, int format = ONI_PIXEL_FORMAT_DEPTH_1_MM)
         : pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
         for (std::size_t i = 0; i < pixels.size(); ++i) {
             pixels[i] = static_cast<std::uint16_t>(i);
@@ -48,7 +45,7 @@ struct ColorFrame {
     ColorFrame(int width, int height) : bytes(static_cast<std::size_t>(width * height * 3), 0) {
         view.width = width;
         view.height = height;
-        view.pixelFormat = kRgb888;
+        view.pixelFormat = ONI_PIXEL_FORMAT_RGB888;
         view.data = bytes.data();
         view.dataSize = static_cast<int>(bytes.size());
         view.timestamp = 42;
@@ -76,7 +73,7 @@ TEST(MiddlePixelIndex, PaddedRowsAreStillIndexedAsPacked) {
     FrameView view;
     view.width = 4;
     view.height = 4;
-    view.pixelFormat = kDepth1mm;
+    view.pixelFormat = ONI_PIXEL_FORMAT_DEPTH_1_MM;
     view.data = padded.data();
     view.dataSize = static_cast<int>(padded.size() * sizeof(std::uint16_t));
     EXPECT_EQ(lineFor(view), "[00000000] Depth middle index     1234\n");
@@ -91,8 +88,8 @@ TEST(DepthField, IsEightWideRightAligned) {
 }
 
 TEST(DepthField, BothDepthUnitsPrintAlike) {
-    EXPECT_EQ(lineFor(DepthFrame(4, 4, kDepth1mm).view),
-              lineFor(DepthFrame(4, 4, kDepth100um).view));
+    EXPECT_EQ(lineFor(DepthFrame(4, 4, ONI_PIXEL_FORMAT_DEPTH_1_MM).view),
+              lineFor(DepthFrame(4, 4, ONI_PIXEL_FORMAT_DEPTH_100_UM).view));
 }
 
 TEST(Timestamp, PaddedToEightDigitsButNeverCut) {
