@@ -42,17 +42,17 @@ KeyboardMode::~KeyboardMode() {
         return;
     }
     restoreKeyboardModeForExit();
-    giveBackSignals();
     // A stop that came after the last key test is still the shell's to see.
-    if (const int stop = takeNotedStop(); stop != 0) {
-        raise(stop);
+    if (const int stop = notedStopSignal(); stop != 0) {
+        stopBy(stop);
     }
+    giveBackSignals();
 }
 
 // Job control on the main thread, as full-screen programs do it: outside any
 // handler, the terminal is given back before a stop and taken in the foreground.
 bool keyPressed() {
-    if (const int stop = takeNotedStop(); stop != 0) {
+    if (const int stop = notedStopSignal(); stop != 0) {
         restoreMode();
         stopBy(stop);
     }

@@ -37,9 +37,8 @@ int outputFailure() {
 
 int statusAfterReport(int status) {
     const int error = outputFailure();
-    if (error == 0) {
-        return status;
+    if (error != 0) {
+        std::fprintf(stderr, "camwatch: write error: %s\n", std::strerror(error));
     }
-    std::fprintf(stderr, "camwatch: write error: %s\n", std::strerror(error));
-    return status == kRunEnded ? kOutputFailed : status;
+    return error != 0 && status == kRunEnded ? kOutputFailed : status;
 }

@@ -11,12 +11,13 @@
 
 namespace {
 
-constexpr std::array<int, 13> kSignals = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
-                                          SIGSEGV, SIGBUS,  SIGFPE, SIGILL,  SIGABRT,
-                                          SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr std::array<int, 14> kSignals = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                                          SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGABRT,
+                                          SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT};
 
-bool isStop(int signalNumber) {
-    return signalNumber == SIGTSTP || signalNumber == SIGTTIN || signalNumber == SIGTTOU;
+bool isJobControl(int signalNumber) {
+    return signalNumber == SIGTSTP || signalNumber == SIGTTIN || signalNumber == SIGTTOU ||
+           signalNumber == SIGCONT;
 }
 
 // Written before any handler is installed, read by handlers afterwards.
@@ -44,8 +45,10 @@ void restoreAndEnd(int signalNumber, siginfo_t* info, void* /*context*/) {
     errno = savedErrno;
 }
 
+// A continue cancels a stop not yet taken, as the kernel's does: a shell that
+// saw the job stop through a pipeline's subshell may continue it before we stop.
 void noteStop(int signalNumber, siginfo_t* /*info*/, void* /*context*/) {
-    notedStop.store(signalNumber);
+    notedStop.store(signalNumber == SIGCONT ? 0 : signalNumber);
 }
 
 void install(int signalNumber, void (*handler)(int, siginfo_t*, void*)) {
@@ -62,7 +65,7 @@ void takeSignals() {
     for (const int signalNumber : kSignals) {
         sigaction(signalNumber, nullptr, &actionsFound[signalNumber]);
         if (actionsFound[signalNumber].sa_handler != SIG_IGN) {
-            install(signalNumber, isStop(signalNumber) ? noteStop : restoreAndEnd);
+            install(signalNumber, isJobControl(signalNumber) ? noteStop : restoreAndEnd);
         }
     }
 }
@@ -74,13 +77,15 @@ void giveBackSignals() {
     }
 }
 
-int takeNotedStop() {
-    return notedStop.exchange(0);
+int notedStopSignal() {
+    return notedStop.load();
 }
 
 void stopBy(int signalNumber) {
     std::signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
+    if (notedStop.exchange(0) != 0) {  // taken only now: a continue may cancel it
+        raise(signalNumber);
+    }
     // cppcheck-suppress unreachableCode ; raise() returns once we are continued
     install(signalNumber, noteStop);
 }

@@ -305,6 +305,42 @@ TEST(KeyboardModeOnTerminal, StopWaitsForTheKeyTestAndGivesTheTerminalBackMeanwh
     EXPECT_TRUE(session.unchanged());
 }
 
+// A shell that saw a pipeline stop through another of its processes may
+// continue the job before camwatch took its noted stop: camwatch must then go
+// on, not stop later with no one left to continue it.
+TEST(KeyboardModeOnTerminal, AContinueBeforeTheKeyTestCancelsTheNotedStop) {
+    TerminalSession session;
+    const int status = session.run(
+        true,
+        [&] {
+            const pid_t job = fork();
+            if (job == 0) {
+                setpgid(0, 0);
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                {
+                    const KeyboardMode mode;
+                    raise(SIGTSTP);  // only noted
+                    raise(SIGCONT);  // and forgotten
+                    static_cast<void>(keyPressed());
+                }
+                _exit(0);
+            }
+            setpgid(job, job);
+            tcsetpgrp(STDIN_FILENO, job);
+            int jobStatus = 0;
+            const bool ended = waitpid(job, &jobStatus, WUNTRACED) == job && WIFEXITED(jobStatus) &&
+                               WEXITSTATUS(jobStatus) == 0;
+            if (!ended) {  // stopped: gone with it
+                kill(job, SIGKILL);
+                waitpid(job, nullptr, 0);
+            }
+            return ended;
+        },
+        [] {});
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(session.unchanged());
+}
+
 TEST(KeyboardModeWithoutTerminal, LeavesNonTerminalStdinAlone) {
     // The controlling terminal is there, but standard input is /dev/null.
     TerminalSession session;
