@@ -240,7 +240,7 @@ TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
 // the session leader waits for, so that stop signals stop it. The leader tells
 // the parent once the job has stopped and continues it when told.
 template <typename Job>
-bool runJobThatStops(const TerminalSession& session, Job body) {
+pid_t startForegroundJob(Job body) {
     const pid_t job = fork();
     if (job == 0) {
         setpgid(0, 0);
@@ -249,6 +249,12 @@ bool runJobThatStops(const TerminalSession& session, Job body) {
     }
     setpgid(job, job);
     tcsetpgrp(STDIN_FILENO, job);
+    return job;
+}
+
+template <typename Job>
+bool runJobThatStops(const TerminalSession& session, Job body) {
+    const pid_t job = startForegroundJob(body);
     int status = 0;
     if (waitpid(job, &status, WUNTRACED) != job || !WIFSTOPPED(status) ||
         WSTOPSIG(status) != SIGTSTP) {
@@ -310,34 +316,24 @@ TEST(KeyboardModeOnTerminal, StopWaitsForTheKeyTestAndGivesTheTerminalBackMeanwh
 // on, not stop later with no one left to continue it.
 TEST(KeyboardModeOnTerminal, AContinueBeforeTheKeyTestCancelsTheNotedStop) {
     TerminalSession session;
-    const int status = session.run(
-        true,
-        [&] {
-            const pid_t job = fork();
-            if (job == 0) {
-                setpgid(0, 0);
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-                {
-                    const KeyboardMode mode;
-                    raise(SIGTSTP);  // only noted
-                    raise(SIGCONT);  // and forgotten
-                    static_cast<void>(keyPressed());
-                }
-                _exit(0);
-            }
-            setpgid(job, job);
-            tcsetpgrp(STDIN_FILENO, job);
-            int jobStatus = 0;
-            const bool ended = waitpid(job, &jobStatus, WUNTRACED) == job && WIFEXITED(jobStatus) &&
-                               WEXITSTATUS(jobStatus) == 0;
-            if (!ended) {  // stopped: gone with it
-                kill(job, SIGKILL);
-                waitpid(job, nullptr, 0);
-            }
-            return ended;
-        },
-        [] {});
-    EXPECT_EQ(status, 0);
+    const auto jobGoesOn = [] {
+        const pid_t job = startForegroundJob([] {
+            const KeyboardMode mode;
+            raise(SIGTSTP);  // only noted
+            raise(SIGCONT);  // and forgotten
+            static_cast<void>(keyPressed());
+            return true;
+        });
+        int jobStatus = 0;
+        const bool ended = waitpid(job, &jobStatus, WUNTRACED) == job && WIFEXITED(jobStatus) &&
+                           WEXITSTATUS(jobStatus) == 0;
+        if (!ended) {  // stopped: gone with it
+            kill(job, SIGKILL);
+            waitpid(job, nullptr, 0);
+        }
+        return ended;
+    };
+    EXPECT_EQ(session.run(true, jobGoesOn, [] {}), 0);
     EXPECT_TRUE(session.unchanged());
 }
 
