@@ -238,17 +238,29 @@ TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
 
 // A job of the session that the test's child leads, in the foreground: a job
 // the session leader waits for, so that stop signals stop it. The leader tells
-// the parent once the job has stopped and continues it when told.
+// the parent once the job has stopped and continues it when told. The job
+// starts once it is the foreground job, as a shell's job does; before, it
+// would find itself in the background and leave the terminal alone.
 template <typename Job>
 pid_t startForegroundJob(Job body) {
+    std::array<int, 2> go = {-1, -1};
+    if (pipe(go.data()) != 0) {
+        return -1;
+    }
     const pid_t job = fork();
     if (job == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with a leader that is killed
-        _exit(body() ? 0 : 1);
+        close(go[1]);
+        char byte = 0;
+        const bool inForeground = read(go[0], &byte, 1) == 1;
+        _exit(inForeground && body() ? 0 : 1);
     }
     setpgid(job, job);
     tcsetpgrp(STDIN_FILENO, job);
+    EXPECT_EQ(write(go[1], "g", 1), 1);  // else the job reads an end and fails
+    close(go[0]);
+    close(go[1]);
     return job;
 }
 
