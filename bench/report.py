@@ -10,6 +10,7 @@ measuring anything again."""
 import json
 import os
 import sys
+import textwrap
 
 import plot
 import targets
@@ -294,6 +295,20 @@ def other_sections(r):
     return out
 
 
+def wrapped(markdown, width=100):
+    """Prose and list items folded at width, as a hand-written file would be;
+    tables, headings and images stay on their lines."""
+    out = []
+    for line in markdown.split("\n"):
+        if len(line) <= width or line.startswith(("|", "#", "![")):
+            out.append(line)
+            continue
+        indent = "  " if line.startswith("- ") else ""
+        out.append(textwrap.fill(line, width, subsequent_indent=indent,
+                                 break_long_words=False, break_on_hyphens=False))
+    return "\n".join(out)
+
+
 def render(results):
     checks = Checks(results)
     out = header(results)
@@ -310,7 +325,7 @@ def write(results, folder):
     """RESULTS.md and the plot it shows, into folder."""
     plot.draw(results, os.path.join(folder, plot.NAME))
     with open(os.path.join(folder, "RESULTS.md"), "w") as text:
-        text.write(render(results))
+        text.write(wrapped(render(results)))
 
 
 def main(argv):
