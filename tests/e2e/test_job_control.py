@@ -12,6 +12,7 @@ stays quick and the hardening checks run the full counts:
 import os
 import random
 import signal
+import statistics
 import sys
 import time
 import unittest
@@ -227,10 +228,13 @@ class JobControlTest(CamwatchAssertions):
     def test_ctrl_z_and_fg_at_random_moments(self):
         count = runs("STOP_CONTINUE", 3)
         good = 0
+        stop_ms = []  # Ctrl+Z to the shell's prompt: how late a stop comes
         for shell, before in self.runs_in_key_mode("bash", count):
             time.sleep(random.uniform(0, 0.3))  # the moment is the point, not a wait
+            sent = time.monotonic()
             shell.send(b"\x1a")
             shell.expect_prompt()
+            stop_ms.append((time.monotonic() - sent) * 1000)
             stopped_ok = shell.stty() == before
             shell.child.sendline("fg")
             shell.wait_more_frames()
@@ -238,7 +242,9 @@ class JobControlTest(CamwatchAssertions):
             shell.send(b"q")
             shell.expect_prompt()
             good += stopped_ok and shell.status() == 0 and shell.stty() == before
-        report("Ctrl+Z/fg while frames flow: %d runs, all as expected in %d" % (count, good))
+        report("Ctrl+Z/fg while frames flow: %d runs, all as expected in %d; Ctrl+Z to the "
+               "prompt: median %.0f ms, longest %.0f ms"
+               % (count, good, statistics.median(stop_ms), max(stop_ms)))
         self.assertEqual(good, count)
 
 
