@@ -9,6 +9,7 @@ import sys
 import tempfile
 import unittest
 
+import launcher
 import measure
 import plot
 import report
@@ -64,7 +65,7 @@ class Runs(unittest.TestCase):
             self.run_program("import time\ntime.sleep(120)", key_timeout=0.5)
         self.assertIn(self.stacks, str(hang.exception))
         with open(self.stacks) as stacks:
-            self.assertRegex(stacks.read(), r"(?m)^#0 ")
+            self.assertRegex(stacks.read(), launcher.stack_pattern())
 
 
 def sample_results():
