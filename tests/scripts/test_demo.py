@@ -1,9 +1,10 @@
 """scripts/demo in a terminal: what was typed while it built does not end the
 run; a key pressed once camwatch runs does.
 
-The demo is run from a copy of itself beside a stand-in for scripts/build that
-waits, "building", until the test has typed; camwatch and the virtual camera
-come from the build tree under test (BUILD_DIR).
+The demo is run from a copy of itself beside a stand-in for scripts/setup, with
+a stand-in for cmake first on PATH that waits, "building", until the test has
+typed; its build folder is the build tree under test, where camwatch and the
+virtual camera come from.
 """
 
 import os
@@ -17,10 +18,11 @@ from launcher import Process
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 # Blocks on the FIFO until the test opens it, after its keys are typed.
-BUILD_STAND_IN = """#!/bin/sh
+CMAKE_STAND_IN = """#!/bin/sh
 echo building >&2
 : <"$DEMO_TEST_FIFO"
 """
+SETUP_STAND_IN = "#!/bin/sh\n"
 SCENARIO = "device vcam://0\ndepth width=4 height=4 fps=30 middle=77\n"
 FRAME = re.compile(rb"\] Depth middle index +77\r\n")
 
@@ -34,17 +36,22 @@ class DemoTest(unittest.TestCase):
     def start_demo(self, folder):
         os.makedirs(os.path.join(folder, "scripts"))
         shutil.copy(os.path.join(SCRIPTS, "demo"), os.path.join(folder, "scripts", "demo"))
-        stand_in = os.path.join(folder, "scripts", "build")
-        with open(stand_in, "w") as f:
-            f.write(BUILD_STAND_IN)
-        os.chmod(stand_in, stat.S_IRWXU)
+        os.makedirs(os.path.join(folder, "bin"))
+        for path, text in ((("scripts", "setup"), SETUP_STAND_IN),
+                           (("bin", "cmake"), CMAKE_STAND_IN)):
+            stand_in = os.path.join(folder, *path)
+            with open(stand_in, "w") as f:
+                f.write(text)
+            os.chmod(stand_in, stat.S_IRWXU)
+        os.symlink(self.build, os.path.join(folder, "build"))
         scenario = os.path.join(folder, "small.vcam")
         with open(scenario, "w") as f:
             f.write(SCENARIO)
         fifo = os.path.join(folder, "built")
         os.mkfifo(fifo)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("VCAM_", "LD_"))}
-        env.update(BUILD_DIR=self.build, VCAM_SCENARIO=scenario, DEMO_TEST_FIFO=fifo)
+        env.update(PATH=os.path.join(folder, "bin") + os.pathsep + env["PATH"],
+                   VCAM_SCENARIO=scenario, DEMO_TEST_FIFO=fifo)
         demo = Process([os.path.join(folder, "scripts", "demo")], env=env, stdin="pty",
                        stdout="pty", stderr="stdout", prefix=())
         demo.start()

@@ -1,0 +1,225 @@
+# shellcheck shell=bash disable=SC2154 # root, out and logs are scripts/check's
+# The package as Debian checks its own: a clean root per architecture, made
+# once a run and reused by every check that needs one; the source package; a
+# build from it with sbuild in that root, holding only what the Build-Depends
+# bring; lintian, blhc, piuparts, the autopkgtest and reprotest. Needs root.
+# Sourced by scripts/check.
+
+# The first line of the changelog: "camwatch (VERSION) DISTRIBUTION; ...".
+version="$(sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' "$root/debian/changelog")"
+
+root_tarball() {
+    echo "$out/roots/bookworm-$1.tar.gz"
+}
+
+# The machine's own apt sources, which mmdebstrap pastes into a root as they
+# are, in either form.
+apt_source_files() {
+    local file
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] && grep -qE '^[[:space:]]*(deb|Types:)' "$file" && echo "$file"
+    done
+    return 0
+}
+
+# make_root ARCH: a minimal bookworm root of that architecture, as a tarball.
+# Packages this machine has fetched are linked in rather than fetched again,
+# and what the root fetched goes back to this machine's apt cache, which is
+# kept from run to run. A foreign root runs under qemu-user.
+make_root() {
+    local arch="$1" tarball sources cache=/var/cache/apt/archives
+    tarball="$(root_tarball "$arch")"
+    mapfile -t sources < <(apt_source_files)
+    [ ${#sources[@]} -gt 0 ] || { echo "no apt sources on this machine"; return 1; }
+    mkdir -p "$out/roots"
+    rm -f "$tarball"
+    mmdebstrap --quiet --variant=apt --arch="$arch" --skip=essential/unlink \
+        --setup-hook="mkdir -p \"\$1$cache\" && find $cache -maxdepth 1 -name '*.deb' -exec cp -l -n -t \"\$1$cache\" {} +" \
+        --customize-hook="find \"\$1$cache\" -maxdepth 1 -name '*.deb' -links 1 -exec cp -n -t $cache {} +" \
+        bookworm "$tarball" "${sources[@]}" &&
+        echo "figure: root $arch from ${sources[*]}"
+}
+
+# step_root-amd64: the run's clean amd64 root
+step_root-amd64() {
+    make_root amd64
+}
+
+# step_root-arm64: the run's clean arm64 root
+step_root-arm64() {
+    make_root arm64
+}
+
+# step_root-armhf: the run's clean armhf root
+step_root-armhf() {
+    make_root armhf
+}
+
+# step_source: the source package, and lintian on it
+step_source() {
+    local tree="$out/source/camwatch-$version"
+    rm -rf "$out/source"
+    mkdir -p "$tree"
+    tar -C "$root" --exclude='./build*' --exclude=./.git --exclude=__pycache__ -cf - . |
+        tar -C "$tree" -xf -
+    (cd "$tree" && dpkg-buildpackage -S -d --no-sign) &&
+        lintian --fail-on error,warning "$out/source/camwatch_$version.dsc"
+}
+
+# package ARCH: the binary packages built from the source package by sbuild,
+# in the amd64 root (cross for ARM, with the cross and nocheck profiles).
+package() {
+    local arch="$1" dir="$out/package-$1" cross=()
+    [ "$arch" = amd64 ] || cross=(--host="$arch" "--profiles=cross,nocheck")
+    [ -f "$out/source/camwatch_$version.dsc" ] || step_source || return 1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && sbuild --chroot-mode=unshare --chroot="$(root_tarball amd64)" --dist=unstable \
+        --build=amd64 "${cross[@]}" --no-apt-upgrade --no-apt-distupgrade \
+        --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$out/source/camwatch_$version.dsc") &&
+        ls "$dir/camwatch_${version}_$arch.deb"
+}
+
+# step_package-amd64: the amd64 package built by sbuild in the clean root,
+# its contents, and its camwatch run on its virtual camera
+step_package-amd64() {
+    package amd64 &&
+        PYTHONPATH="$root/tests/lib" /usr/bin/python3 "$root/packaging/test_package.py" \
+            "$out/package-amd64/camwatch_${version}_amd64.deb"
+}
+
+# step_package-arm64: the arm64 package cross-built by sbuild in the clean root
+step_package-arm64() {
+    package arm64
+}
+
+# step_package-armhf: the armhf package cross-built by sbuild in the clean root
+step_package-armhf() {
+    package armhf
+}
+
+# binary_lintian ARCH: no error, warning or hardening tag.
+binary_lintian() {
+    local tags="$out/package-$1/lintian.tags"
+    lintian --info --display-experimental --fail-on error,warning \
+        "$out/package-$1/camwatch_${version}_$1.changes" | tee "$tags" &&
+        ! grep -q 'hardening-' "$tags"
+}
+
+# step_lintian-amd64: lintian on the amd64 package
+step_lintian-amd64() {
+    binary_lintian amd64
+}
+
+# step_lintian-arm64: lintian on the arm64 package
+step_lintian-arm64() {
+    binary_lintian arm64
+}
+
+# step_lintian-armhf: lintian on the armhf package
+step_lintian-armhf() {
+    binary_lintian armhf
+}
+
+build_flags() {
+    blhc --arch="$1" "$out/package-$1/camwatch_${version}_$1.build"
+}
+
+# step_blhc-amd64: the compiler and linker flags of the amd64 build log
+step_blhc-amd64() {
+    build_flags amd64
+}
+
+# step_blhc-arm64: the compiler and linker flags of the arm64 build log
+step_blhc-arm64() {
+    build_flags arm64
+}
+
+# step_blhc-armhf: the compiler and linker flags of the armhf build log
+step_blhc-armhf() {
+    build_flags armhf
+}
+
+# install_and_purge ARCH: piuparts in the run's root of the architecture,
+# with the root's own apt sources.
+install_and_purge() {
+    piuparts --distribution=bookworm --arch="$1" --basetgz="$(root_tarball "$1")" \
+        --keep-sources-list "$out/package-$1/camwatch_${version}_$1.deb"
+}
+
+# step_piuparts-amd64: install, remove and purge of the amd64 package
+step_piuparts-amd64() {
+    install_and_purge amd64
+}
+
+# step_piuparts-arm64: install, remove and purge of the arm64 package, emulated
+step_piuparts-arm64() {
+    install_and_purge arm64
+}
+
+# step_piuparts-armhf: install, remove and purge of the armhf package, emulated
+step_piuparts-armhf() {
+    install_and_purge armhf
+}
+
+# package_tests ARCH: the autopkgtest in a testbed made from the run's root of
+# the architecture, apart from this machine. autopkgtest's unshare testbed
+# maps root to a range of ids of its own.
+package_tests() {
+    local ids
+    for ids in /etc/subuid /etc/subgid; do
+        grep -q '^root:' "$ids" 2>/dev/null || echo "root:1000000:65536" >>"$ids"
+    done
+    (cd "$out/source/camwatch-$version" &&
+        autopkgtest -U --no-built-binaries "$out/package-$1/camwatch_${version}_$1.deb" . -- \
+            unshare --arch="$1" --tarball="$(root_tarball "$1")")
+}
+
+# step_autopkgtest-amd64: the package's tests on amd64
+step_autopkgtest-amd64() {
+    package_tests amd64
+}
+
+# step_autopkgtest-arm64: the package's tests on arm64, emulated
+step_autopkgtest-arm64() {
+    package_tests arm64
+}
+
+# step_autopkgtest-armhf: the package's tests on armhf, emulated
+step_autopkgtest-armhf() {
+    package_tests armhf
+}
+
+# reproducible ARCH: two builds here under varied time, umask, locale, file
+# order and so on give the same bytes (the user, host name and kernel
+# variations are off).
+reproducible() {
+    local arch="$1" cross=() dir="$out/reprotest-$1"
+    [ "$arch" = amd64 ] || cross=(-a"$arch" "-Pcross,nocheck")
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && dpkg-source -x "$out/source/camwatch_$version.dsc" "camwatch-$version") &&
+        (cd "$dir/camwatch-$version" && reprotest --vary=-user_group,-domain_host,-kernel \
+            --store-dir "$dir/store" \
+            -c "dpkg-buildpackage -b --no-sign ${cross[*]}" . "../*.deb")
+}
+
+# step_reprotest-amd64: the amd64 package builds reproducibly
+step_reprotest-amd64() {
+    reproducible amd64
+}
+
+# step_reprotest-arm64: the arm64 package builds reproducibly
+step_reprotest-arm64() {
+    reproducible arm64
+}
+
+# step_reprotest-armhf: the armhf package builds reproducibly
+step_reprotest-armhf() {
+    reproducible armhf
+}
+
+# step_setup-release: installs what the release's checks need
+step_setup-release() {
+    "$root/scripts/setup" release
+}

@@ -1,0 +1,140 @@
+# shellcheck shell=bash disable=SC2154 # root, out and logs are scripts/check's
+# A fresh machine, as a new user meets it: the run's clean root unpacked, a
+# clone of HEAD in it, and there the README's commands. Needs root (chroot
+# and mounts); every mount is undone and the root deleted when the step ends.
+# Sourced by scripts/check.
+
+fresh_clean_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+    LANG=C.UTF-8 TERM=xterm)
+
+fresh_mounts() {
+    awk -v prefix="$fresh/" '$5 == substr(prefix, 1, length(prefix) - 1) || index($5, prefix) == 1 { print $5 }' \
+        /proc/self/mountinfo | sort -r
+}
+
+fresh_cleanup() {
+    local pid mount
+    # Whatever still runs in the root was started by this check.
+    for pid in /proc/[0-9]*; do
+        [ "$(readlink "$pid/root" 2>/dev/null)" != "$fresh" ] || kill -KILL "${pid#/proc/}" 2>/dev/null
+    done
+    for mount in $(fresh_mounts); do
+        umount -l "$mount" || true
+    done
+    # Never delete through a mount that is still there: it could be the host's /dev.
+    if [ -n "$(fresh_mounts)" ]; then
+        echo "fresh root: mounts left under $fresh, not deleting it" >&2
+    else
+        rm -rf --one-file-system "$fresh"
+    fi
+}
+
+# fresh_root ARCH: unpacks the run's root of that architecture into $fresh,
+# with /proc, /sys, /dev and a roomy /tmp, and a clone of HEAD in /src/camwatch.
+fresh_root() {
+    fresh="$out/fresh-$1"
+    rm -rf --one-file-system "$fresh"
+    mkdir -p "$fresh"
+    trap fresh_cleanup EXIT
+    tar -C "$fresh" -xzf "$(root_tarball "$1")" || return 1
+    # As an installed machine has it; sudo looks its own name up.
+    printf '127.0.1.1\t%s\n' "$(hostname)" >>"$fresh/etc/hosts"
+    mount -t proc proc "$fresh/proc"
+    mount --rbind /sys "$fresh/sys" && mount --make-rslave "$fresh/sys"
+    mount --rbind /dev "$fresh/dev" && mount --make-rslave "$fresh/dev"
+    mount -t tmpfs -o mode=1777,size=4g tmpfs "$fresh/tmp"
+    # Packages this machine has fetched are linked into the root's apt cache
+    # rather than fetched again; apt takes a cached file only when its
+    # checksum is the one in the index.
+    find /var/cache/apt/archives -maxdepth 1 -name '*.deb' \
+        -exec cp -l -n -t "$fresh/var/cache/apt/archives" {} + 2>/dev/null
+    fresh_clone /src/camwatch
+    echo "fresh root: $1, $(git -C "$root" log -1 --format='%h %s')"
+}
+
+fresh_clone() {
+    git clone --quiet --no-hardlinks "$root" "$fresh$1"
+}
+
+as_root() {
+    chroot "$fresh" "${fresh_clean_env[@]}" HOME=/root "$@"
+}
+
+# user_command USER: sets fresh_user to the command prefix that runs as that
+# user in the root; ids are numbers so the host's user list plays no part.
+user_command() {
+    local ids
+    ids="$(as_root id -u "$1"):$(as_root id -g "$1")"
+    fresh_user=(chroot --userspec="$ids" "$fresh" "${fresh_clean_env[@]}" HOME="/home/$1" USER="$1")
+}
+
+# until_key PATTERN COMMAND...: runs the command in a terminal, presses a key
+# once a line matches and expects a clean exit soon after.
+until_key() {
+    local pattern="$1"
+    shift
+    python3 "$root/tests/lib/launcher.py" --until "$pattern" -- "$@"
+}
+
+installed_figures() {
+    as_root dpkg-query -W -f="\${Installed-Size}\n" | awk '{ kb += $1 } END { print NR, int(kb / 1024) }'
+}
+
+# step_fresh-root-amd64: on a fresh amd64 root: scripts/setup as a user
+# without sudo names what to install; scripts/demo as a user with sudo, in a
+# terminal, ended by one key; the amd64 package installed with apt-get where
+# the camera library is missing, and camwatch-vcam run by a user
+step_fresh-root-amd64() {
+    local apt=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -o APT::Color=0)
+    local user message before after deb
+    fresh_root amd64 || return 1
+    for user in newcomer helper; do
+        as_root useradd --create-home "$user"
+        fresh_clone "/home/$user/camwatch"
+        as_root chown -R "$user:$user" "/home/$user/camwatch"
+    done
+
+    echo "--- scripts/setup as a user without sudo"
+    user_command newcomer
+    if message="$("${fresh_user[@]}" sh -c 'cd ~/camwatch && scripts/setup' </dev/null 2>&1)"; then
+        echo "scripts/setup succeeded without root or sudo"
+        return 1
+    fi
+    echo "$message"
+    grep -q 'apt-get install' <<<"$message" || { echo "no list of packages to install"; return 1; }
+
+    echo "--- scripts/demo as a user with sudo, in a terminal, ended by one key"
+    as_root "${apt[@]}" update -qq && as_root "${apt[@]}" install -y --no-install-recommends -qq sudo >/dev/null
+    as_root sh -c 'printf "helper ALL=(ALL) NOPASSWD: ALL\n" >/etc/sudoers.d/helper && chmod 0440 /etc/sudoers.d/helper'
+    user_command helper
+    local megabytes_before megabytes_after
+    read -r before megabytes_before <<<"$(installed_figures)"
+    until_key '^\[[0-9]{8,}\] Depth middle index' \
+        "${fresh_user[@]}" sh -c 'cd ~/camwatch && scripts/demo' || return 1
+    read -r after megabytes_after <<<"$(installed_figures)"
+    echo "figure: the demo installed $((after - before)) packages, $((megabytes_after - megabytes_before)) MB"
+
+    deb="$out/package-amd64/camwatch_${version}_amd64.deb"
+    echo "--- apt-get install of the package without the camera library"
+    cp "$deb" "$fresh/src/" || return 1
+    as_root "${apt[@]}" purge -y libopenni2-0 >/dev/null
+    as_root "${apt[@]}" install -y "/src/$(basename "$deb")" | tee "$fresh/install.log"
+    grep -q '^Setting up libopenni2-0' "$fresh/install.log" || { echo "the library was not pulled in"; return 1; }
+
+    echo "--- camwatch-vcam as a user, ended by one key"
+    until_key '^\[[0-9]{8,}\] Color RGB value' "${fresh_user[@]}" camwatch-vcam
+}
+
+# step_fresh-root-arm64: on a fresh arm64 root, emulated, root types the
+# README's two commands: scripts/demo ended by one key, and scripts/test
+step_fresh-root-arm64() {
+    fresh_root arm64 || return 1
+    # sudo does not work under the emulator: without the open-binary flag that
+    # the set-up leaves out, the kernel runs a set-user-ID program with its
+    # caller's ids. So root types them.
+    echo "--- scripts/demo as root in a terminal, ended by one key"
+    until_key '^\[[0-9]{8,}\] Depth middle index' \
+        chroot "$fresh" "${fresh_clean_env[@]}" HOME=/root sh -c 'cd /src/camwatch && scripts/demo' || return 1
+    echo "--- scripts/test as root"
+    as_root sh -c 'cd /src/camwatch && scripts/test' </dev/null
+}
