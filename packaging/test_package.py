@@ -21,7 +21,6 @@ EXPECTED_FILES = {
     "./usr/lib/x86_64-linux-gnu/camwatch/vcam/libOpenNI2.so.0",
     "./usr/lib/x86_64-linux-gnu/camwatch/vcam/OpenNI2/Drivers/libvcam.so.0",
     "./usr/share/camwatch/demo.vcam",
-    "./usr/share/doc/camwatch/README.md.gz",
     "./usr/share/doc/camwatch/changelog.gz",
     "./usr/share/doc/camwatch/copyright",
     "./usr/share/man/man1/camwatch-vcam.1.gz",

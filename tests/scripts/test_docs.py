@@ -1,0 +1,179 @@
+"""The user documents against each other and against the tree.
+
+The README's tables and the man pages say the same things twice, and the
+READMEs name scripts, options, levels, labels and paths: a change to one side
+that the other misses is caught here. Nothing is built; camwatch-vcam, when
+ctest gives its path, is run on stand-in programs only.
+"""
+
+import os
+import re
+import stat
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+READMES = ["README.md", "tests/e2e/README.md", "tools/vcam/README.md", "tools/tracer/README.md"]
+ROFF_ESCAPES = {r"\(dq": '"', r"\(aq": "'", r"\(mu": "x", r"\-": "-", r"\ ": " ", r"\e": "\\"}
+
+
+def read(path):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        return f.read()
+
+
+def section(text, heading, level="## "):
+    """The body of a Markdown section, up to the next heading of its level."""
+    match = re.search(r"^%s%s\n(.*?)(?=^%s|\Z)" % (re.escape(level), re.escape(heading), level),
+                      text, re.MULTILINE | re.DOTALL)
+    if not match:
+        raise AssertionError("no section %r" % heading)
+    return match.group(1)
+
+
+def first_column(table):
+    return [line.split("|")[1] for line in table.splitlines()
+            if line.startswith("|") and not line.startswith("|---")][1:]
+
+
+def man_source(page, name):
+    match = re.search(r'^\.SH "?%s"?\n(.*?)(?=^\.SH |\Z)' % re.escape(name), read(page),
+                      re.MULTILINE | re.DOTALL)
+    if not match:
+        raise AssertionError("%s has no section %s" % (page, name))
+    return match.group(1)
+
+
+def man_statuses(page):
+    return set(re.findall(r"^\.TP\n\.B (\d+)$", man_source(page, "EXIT STATUS"), re.MULTILINE))
+
+
+def man_section(page, name):
+    """A man page section as plain text: font macros and escapes gone, blanks folded."""
+    lines = []
+    for line in man_source(page, name).splitlines():
+        font = re.match(r"\.(B|I|BI|IB|BR|RB|IR|RI)\s+(.*)", line)
+        if font:
+            words = [word[1:-1] if word.startswith('"') else word
+                     for word in re.findall(r'"[^"]*"|\S+', font.group(2))]
+            line = (" " if len(font.group(1)) == 1 else "").join(words)
+        elif line.startswith("."):
+            line = ""
+        lines.append(line)
+    text = re.sub(r"\\f[BIRP]", "", "\n".join(lines))
+    for escape, plain in ROFF_ESCAPES.items():
+        text = text.replace(escape, plain)
+    return re.sub(r"\s+", " ", text)
+
+
+def code_lines(text):
+    """Lines of fenced or indented code, and the code spans of the prose."""
+    fenced = re.findall(r"^```[a-z]*\n(.*?)^```", text, re.MULTILINE | re.DOTALL)
+    indented = re.findall(r"^(?: {4}|\t)(.*)$", text, re.MULTILINE)
+    spans = re.findall(r"`([^`\n]+)`", text)
+    return "\n".join(fenced).splitlines() + indented + spans
+
+
+class CamwatchPageTest(unittest.TestCase):
+    def test_every_line_the_readme_lists_is_in_the_man_page(self):
+        output = man_section("man/camwatch.1", "OUTPUT")
+        for cell in first_column(section(read("README.md"), "What it prints")):
+            for literal in re.findall(r"`([^`]+)`", cell):
+                for fixed in re.split(r"<[a-z]+>", literal):
+                    if fixed.strip():
+                        with self.subTest(line=literal):
+                            self.assertIn(fixed.strip(), output)
+
+    def test_the_exit_statuses_are_the_same_in_both(self):
+        readme = {cell.strip() for cell in first_column(section(read("README.md"), "Exit status"))}
+        self.assertEqual(readme - {"signal"}, man_statuses("man/camwatch.1"))
+
+    def test_the_messages_on_standard_error_are_in_the_man_page(self):
+        # A write error's reason is the system's: only its fixed start is ours.
+        messages = {re.sub(r"(error:).*", r"\1", message)
+                    for message in re.findall(r"`(camwatch: [^`]*)`", read("README.md"))}
+        self.assertTrue(messages)
+        page = man_section("man/camwatch.1", "TERMINAL AND STANDARD INPUT")
+        for message in messages:
+            with self.subTest(message=message):
+                self.assertIn(message, page)
+
+
+class CamwatchVcamStatusTest(unittest.TestCase):
+    def test_every_status_of_its_own_is_in_the_man_page(self):
+        command = os.environ.get("CAMWATCH_VCAM")
+        if not command:
+            self.skipTest("CAMWATCH_VCAM is not set (run through ctest)")
+        with tempfile.TemporaryDirectory() as folder:
+            scenario = os.path.join(folder, "one.vcam")
+            with open(scenario, "w") as f:
+                f.write("device vcam://0\n")
+            runs = [["-x"],                                        # a wrong option
+                    ["-s", os.path.join(folder, "none.vcam")],     # no scenario
+                    ["-s", scenario, scenario],                    # not executable
+                    ["-s", scenario, os.path.join(folder, "absent")]]
+            seen = {str(subprocess.run([command, *args], stdin=subprocess.DEVNULL,
+                                       capture_output=True, timeout=30).returncode)
+                    for args in runs}
+        self.assertEqual(seen, man_statuses("man/camwatch-vcam.1"))
+
+
+class NamesInTheReadmesTest(unittest.TestCase):
+    def commands(self):
+        for readme in READMES:
+            for line in code_lines(read(readme)):
+                yield readme, line
+
+    def test_scripts_and_their_options_exist(self):
+        for readme, line in self.commands():
+            for script, options in re.findall(r"(?<![\w/])(scripts/[a-z-]+)((?: +--?[a-z][\w-]*)*)",
+                                              line):
+                with self.subTest(readme=readme, command=script + options):
+                    path = os.path.join(ROOT, script)
+                    self.assertTrue(os.stat(path).st_mode & stat.S_IXUSR)
+                    for option in options.split():
+                        self.assertIn(option, read(script))
+
+    def test_setup_levels_exist(self):
+        levels = subprocess.run([os.path.join(ROOT, "scripts/setup"), "--levels"], check=True,
+                                capture_output=True, text=True).stdout.split()
+        for readme, line in self.commands():
+            for level in re.findall(r"scripts/setup ([a-z][\w-]*)", line):
+                with self.subTest(readme=readme, level=level):
+                    self.assertIn(level, levels)
+
+    def test_ctest_labels_exist(self):
+        labels = set()
+        for folder, folders, files in os.walk(ROOT):
+            folders[:] = [name for name in folders if not name.startswith(("build", ".git"))]
+            if "CMakeLists.txt" in files:
+                with open(os.path.join(folder, "CMakeLists.txt")) as f:
+                    for found in re.findall(r'LABELS "?([\w;]+)', f.read()):
+                        labels.update(found.split(";"))
+        for readme in READMES:
+            for label in re.findall(r"ctest [^\n`]*-L (\w+)", read(readme)):
+                with self.subTest(readme=readme, label=label):
+                    self.assertIn(label, labels)
+
+    def test_configure_lines_say_whether_tests_are_built(self):
+        # Left out, the cache decides: a tree that scripts/build configured keeps no tests.
+        for readme, line in self.commands():
+            if re.search(r"cmake -S \S+ -B ", line):
+                with self.subTest(readme=readme, line=line):
+                    self.assertRegex(line, r"-DBUILD_TESTING=(ON|OFF)\b")
+
+    def test_paths_are_in_the_tree_or_made_by_the_build(self):
+        top = "scripts|tools|tests|bench|man|debian|packaging|cmake|src|\\.ci"
+        for readme in READMES:
+            for path in re.findall(r"`((?:%s)/[\w./-]*)`" % top, read(readme)):
+                with self.subTest(readme=readme, path=path):
+                    folder, name = os.path.split(path.rstrip("/"))
+                    made = os.path.exists(os.path.join(ROOT, folder, "CMakeLists.txt")) and \
+                        re.search(r"add_executable\(%s\b" % re.escape(name),
+                                  read(os.path.join(folder, "CMakeLists.txt")))
+                    self.assertTrue(os.path.exists(os.path.join(ROOT, path)) or made, path)
+
+
+if __name__ == "__main__":
+    unittest.main()
