@@ -9,9 +9,10 @@ ctest gives its path, is run on stand-in programs only.
 import os
 import re
 import stat
-import subprocess
 import tempfile
 import unittest
+
+from launcher import run
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 READMES = ["README.md", "tests/e2e/README.md", "tools/vcam/README.md", "tools/tracer/README.md"]
@@ -113,9 +114,7 @@ class CamwatchVcamStatusTest(unittest.TestCase):
                     ["-s", os.path.join(folder, "none.vcam")],     # no scenario
                     ["-s", scenario, scenario],                    # not executable
                     ["-s", scenario, os.path.join(folder, "absent")]]
-            seen = {str(subprocess.run([command, *args], stdin=subprocess.DEVNULL,
-                                       capture_output=True, timeout=30).returncode)
-                    for args in runs}
+            seen = {str(run([command, *args], timeout=30).returncode) for args in runs}
         self.assertEqual(seen, man_statuses("man/camwatch-vcam.1"))
 
 
@@ -136,8 +135,8 @@ class NamesInTheReadmesTest(unittest.TestCase):
                         self.assertIn(option, read(script))
 
     def test_setup_levels_exist(self):
-        levels = subprocess.run([os.path.join(ROOT, "scripts/setup"), "--levels"], check=True,
-                                capture_output=True, text=True).stdout.split()
+        levels = run([os.path.join(ROOT, "scripts/setup"), "--levels"], check=True,
+                     text=True).stdout.split()
         for readme, line in self.commands():
             for level in re.findall(r"scripts/setup ([a-z][\w-]*)", line):
                 with self.subTest(readme=readme, level=level):
@@ -156,12 +155,15 @@ class NamesInTheReadmesTest(unittest.TestCase):
                 with self.subTest(readme=readme, label=label):
                     self.assertIn(label, labels)
 
-    def test_configure_lines_say_whether_tests_are_built(self):
-        # Left out, the cache decides: a tree that scripts/build configured keeps no tests.
+    def test_builds_are_configured_through_a_preset(self):
+        # By hand, the cache decides what is left out: a tree that the demo
+        # configured keeps no tests. A preset says it each time.
+        presets = re.findall(r'"name": "([\w-]+)"', read("CMakePresets.json"))
         for readme, line in self.commands():
-            if re.search(r"cmake -S \S+ -B ", line):
-                with self.subTest(readme=readme, line=line):
-                    self.assertRegex(line, r"-DBUILD_TESTING=(ON|OFF)\b")
+            with self.subTest(readme=readme, line=line):
+                self.assertNotRegex(line, r"cmake -S ")
+                for preset in re.findall(r"--preset[ =]([\w-]+)", line):
+                    self.assertIn(preset, presets)
 
     def test_paths_are_in_the_tree_or_made_by_the_build(self):
         top = "scripts|tools|tests|bench|man|debian|packaging|cmake|src|\\.ci"
