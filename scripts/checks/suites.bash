@@ -39,13 +39,18 @@ step_build-default() {
     "$root/scripts/setup" test && preset_build default
 }
 
+# The sanitized builds run their unit test binaries to list the tests in
+# them, so they build with the sanitizers' options set as their suites run.
+
 # step_build-asan: the build under AddressSanitizer and UndefinedBehaviorSanitizer
 step_build-asan() {
+    asan_env
     preset_build asan
 }
 
 # step_build-tsan: the build under ThreadSanitizer
 step_build-tsan() {
+    tsan_env
     preset_build tsan
 }
 
