@@ -15,6 +15,7 @@ import tempfile
 from camwatch_run import Camwatch
 from launcher import run
 
+LIBRARY = "usr/lib/x86_64-linux-gnu/libOpenNI2.so.0"
 EXPECTED_FILES = {
     "./usr/bin/camwatch",
     "./usr/bin/camwatch-vcam",
@@ -73,6 +74,9 @@ def main(deb):
     with tempfile.TemporaryDirectory(prefix="camwatch-root-") as root:
         run(["dpkg", "-x", deb, root], check=True)
         check_man_page(root)
+        # The camera library where an installed system has it, for the
+        # package's relative link to it.
+        os.symlink("/" + LIBRARY, os.path.join(root, LIBRARY))
         run_installed(root, os.path.join(root, "usr/lib/x86_64-linux-gnu/camwatch/vcam"))
     return 0
 
