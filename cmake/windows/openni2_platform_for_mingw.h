@@ -4,7 +4,9 @@
  * what <stdint.h> has. mingw-w64's own headers break when _MSC_VER is set, so
  * it is set only around that one header, after the system headers it pulls in
  * have been read; their include guards keep them from being read again.
+ * The order of these lines matters, so the formatter leaves them as they are.
  */
+// clang-format off
 #include <windows.h>
 #include <stdlib.h>
 #include <stdio.h>
@@ -18,3 +20,4 @@
 #define _MSC_VER 1600
 #include <OniPlatform.h>
 #undef _MSC_VER
+// clang-format on
