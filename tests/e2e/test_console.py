@@ -49,6 +49,7 @@ class TerminalTest(CamwatchAssertions):
                     result = cam.finish()
                     self.assertTerminalRestored(cam)
                 self.assertEqual(result.status, -getattr(signal, name))
+                self.assertNoSanitizerReport(result)
 
     def test_terminal_that_is_not_ours_is_left_alone(self):
         # Changing a terminal we do not control would stop a background job;
@@ -94,6 +95,7 @@ class NonTerminalInputTest(CamwatchAssertions):
         self.assertEqual(first_lines.splitlines(keepends=True)[0],
                          b'Device "vcam://0" already connected\n')
         self.assertEqual(result.status, -signal.SIGPIPE)
+        self.assertNoSanitizerReport(result)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 """Report lines that cannot be written: the run ends with the full teardown,
-one line on stderr names the error, and the status is 3. Closed standard
-descriptors at start."""
+one line on stderr names the error, the status is 3 and a terminal on stdin
+gets its mode back. Closed standard descriptors at start."""
 
 import os
 import tempfile
@@ -27,7 +27,10 @@ def write_error(reason):
 
 class OutputFailureTest(CamwatchAssertions):
     def test_dev_full_ends_the_run_with_status_3(self):
-        result = run_to_end(SCENARIO, stdout="/dev/full")
+        # Single-key mode is set before the first line, which is the one that fails.
+        with Camwatch(SCENARIO, stdin="pty", stdout="/dev/full") as cam:
+            result = cam.finish()
+            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
         self.assertFullTeardown(result, status=OUTPUT_FAILURE,
                                 stderr=write_error("No space left on device"))
 
@@ -55,10 +58,13 @@ class OutputFailureTest(CamwatchAssertions):
             self.assertRegex(line, FRAME_LINE)
 
     def test_reader_gone_with_sigpipe_ignored_ends_the_run(self):
-        with Camwatch(SCENARIO, stdin="devnull", ignore_sigpipe=True) as cam:
+        with Camwatch(SCENARIO, stdin="pty", ignore_sigpipe=True) as cam:
             cam.wait_for_frames(2, BOTH)
+            self.assertNotEqual(cam.terminal_attributes(), cam.attributes_before,
+                                "single-key mode not set")
             cam.close_output()
             result = cam.finish()
+            self.assertEqual(cam.terminal_attributes(), cam.attributes_before)
         self.assertFullTeardown(result, status=OUTPUT_FAILURE, stderr=write_error("Broken pipe"))
 
     def test_failure_message_when_the_open_fails_keeps_status_2(self):
@@ -69,42 +75,53 @@ class OutputFailureTest(CamwatchAssertions):
 
 
 class ClosedDescriptorTest(CamwatchAssertions):
-    def start_with_closed(self, descriptor, scenario=FAST):
-        """Starts camwatch with `descriptor` closed, stdin /dev/null and the
-        other two to files."""
+    def start_with_closed(self, descriptor, stdin="devnull", **setup):
+        """Starts camwatch on FAST with `descriptor` closed, the others
+        `stdin` and files."""
         folder = tempfile.TemporaryDirectory(prefix="camwatch-closed-")
         self.addCleanup(folder.cleanup)
         out = os.path.join(folder.name, "out")
-        streams = {"stdin": "devnull", "stdout": out, "stderr": None}
+        streams = {"stdin": stdin, "stdout": out, "stderr": None}
         streams[("stdin", "stdout", "stderr")[descriptor]] = "closed"
-        cam = Camwatch(scenario, **streams)
+        cam = Camwatch(FAST, **streams, **setup)
         self.addCleanup(cam.close)
         cam.start()
         return cam, out
 
     def test_closed_stdout_fails_before_anything_starts(self):
-        cam, _ = self.start_with_closed(1)
+        cam, _ = self.start_with_closed(1, stdin="pty")
         result = cam.finish()
+        self.assertEqual(cam.terminal_attributes(), cam.attributes_before, "terminal changed")
         self.assertEqual(result.status, OUTPUT_FAILURE)
         self.assertEqual(result.stderr, write_error("Bad file descriptor"))
         self.assertFalse(os.path.exists(cam.trace_path), "the library was called")
         self.assertFalse(os.path.exists(cam.log_path), "the driver was loaded")
 
     def test_closed_stdin_is_no_key(self):
-        self.assert_runs_on_dev_null(0, lines=2000)
+        # Untraced, so that the driver's log is the first file opened: it must
+        # neither be taken for stdin nor lose its lines to /dev/null.
+        cam, out = self.start_with_closed(0, tracer=False)
+        result = self.assert_runs_on_dev_null(cam, out, 0, lines=2000)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.log[:1], ["init"])
+        self.assertIn("start vcam://0 depth", result.log)
 
     def test_closed_stderr_goes_to_dev_null(self):
-        self.assert_runs_on_dev_null(2, lines=100)
+        cam, out = self.start_with_closed(2)
+        self.assert_runs_on_dev_null(cam, out, 2, lines=100)
 
-    def assert_runs_on_dev_null(self, descriptor, lines):
-        """Closed at start, `descriptor` is /dev/null, and the run goes on until a signal."""
-        cam, out = self.start_with_closed(descriptor)
+    def assert_runs_on_dev_null(self, cam, out, descriptor, lines):
+        """Closed at start, `descriptor` is /dev/null, stdout still the file
+        `out`, and the run goes on until a signal."""
         wait_until(lambda: len(read_lines(out)) >= lines or not cam.running(),
                    "%d lines or the end" % lines)
         self.assertTrue(cam.running(), "the run ended by itself")
         self.assertEqual(os.readlink("/proc/%d/fd/%d" % (cam.pid, descriptor)), "/dev/null")
+        self.assertEqual(os.readlink("/proc/%d/fd/1" % cam.pid), os.path.realpath(out))
         cam.send_signal(15)
-        self.assertEqual(cam.finish().status, -15)
+        result = cam.finish()
+        self.assertEqual(result.status, -15)
+        return result
 
 
 if __name__ == "__main__":
