@@ -12,14 +12,26 @@ root_tarball() {
     echo "$out/roots/bookworm-$1.tar.gz"
 }
 
-# The machine's own apt sources, which mmdebstrap pastes into a root as they
-# are, in either form.
+# The machine's own apt sources, which mmdebstrap pastes into a root in
+# either form, less the security suite: a root is thrown away after the run,
+# and the security suite's armhf index has been seen half-synced on a mirror
+# for days, which fails every root that has that architecture, the amd64 one
+# that cross-builds for it included. A deb822 file loses the stanza that names
+# it, a one-line file the line.
 apt_source_files() {
-    local file
+    local file copy folder="$out/roots/sources"
+    mkdir -p "$folder"
     for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-        [ -f "$file" ] && grep -qE '^[[:space:]]*(deb|Types:)' "$file" && echo "$file"
+        if [ ! -f "$file" ] || ! grep -qE '^[[:space:]]*(deb|Types:)' "$file"; then
+            continue
+        fi
+        copy="$folder/$(basename "$file")"
+        case "$file" in
+            *.sources) awk -v RS= -v ORS='\n\n' '!/-security/' "$file" >"$copy" ;;
+            *) grep -v -- '-security' "$file" >"$copy" ;;
+        esac
+        echo "$copy"
     done
-    return 0
 }
 
 # make_root ARCH: a minimal bookworm root of that architecture, as a tarball.
