@@ -121,7 +121,7 @@ class SetupTest(unittest.TestCase):
         result = self.run_setup("arm64", unmet="arm64:cross libgtest-dev:arm64")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.installed_by_apt(),
-                         {"crossbuild-essential-arm64", "qemu-user-static"})
+                         {"crossbuild-essential-arm64", "qemu-user-static", "binfmt-support"})
         self.assertEqual(self.apt_calls("build-dep"),
                          ["-y --no-install-recommends -a arm64 -P cross ./ [in %s]" % ROOT])
         calls = self.sudo_calls()
@@ -132,7 +132,7 @@ class SetupTest(unittest.TestCase):
 
     def test_nothing_missing_leaves_apt_alone(self):
         self.emulator_entry("aarch64", "PF")
-        everything = "crossbuild-essential-arm64 qemu-user-static lintian groff"
+        everything = "crossbuild-essential-arm64 qemu-user-static binfmt-support lintian groff"
         result = self.run_setup("build", "package", "arm64", installed=everything, unmet="")
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
         self.assertEqual(self.sudo_calls(), [])
@@ -168,6 +168,29 @@ class SetupTest(unittest.TestCase):
                 self.assertIn("in %s: apt-get build-dep --no-install-recommends -P nocheck ./"
                               % ROOT, result.stderr)
                 self.assertEqual(self.sudo_calls(), [])
+
+    def test_an_emulator_entry_with_the_open_binary_flag_is_registered_again(self):
+        # As systemd-binfmt registers qemu-user-static's entry; with no entry
+        # at all the same is asked.
+        for case, flags in {"with O": "OPF", "no entry": None}.items():
+            with self.subTest(case):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                if flags:
+                    self.emulator_entry("arm", flags)
+                else:
+                    os.remove(os.path.join(self.binfmt, "qemu-arm"))
+                result = self.run_setup(
+                    "armhf", installed="crossbuild-essential-armhf qemu-user-static binfmt-support",
+                    unmet="")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                binfmt = [c.split(" [in ")[0] for c in self.sudo_calls() if "update-binfmts" in c]
+                self.assertEqual(binfmt, ["update-binfmts --import qemu-arm",
+                                          "update-binfmts --disable qemu-arm",
+                                          "update-binfmts --enable qemu-arm"])
+                # The stand-ins changed nothing, so the entry still does not serve.
+                self.assertIn("qemu-arm-static -L / PROGRAM", result.stderr)
+                self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
 
     def test_an_unknown_level_is_refused(self):
         for level in ("bogus", "a]b", ""):
