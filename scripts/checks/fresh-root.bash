@@ -101,7 +101,7 @@ step_fresh-root-amd64() {
         return 1
     fi
     echo "$message"
-    grep -q 'apt-get install' <<<"$message" || { echo "no list of packages to install"; return 1; }
+    grep -qE 'apt-get (install|build-dep)' <<<"$message" || { echo "no list of packages to install"; return 1; }
 
     echo "--- scripts/demo as a user with sudo, in a terminal, ended by one key"
     as_root "${apt[@]}" update -qq && as_root "${apt[@]}" install -y --no-install-recommends -qq sudo >/dev/null

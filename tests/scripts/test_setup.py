@@ -1,4 +1,5 @@
-"""scripts/setup with apt, dpkg-query, id and sudo replaced by stand-ins.
+"""scripts/setup with apt, dpkg-query, dpkg-checkbuilddeps, id and sudo
+replaced by stand-ins, and binfmt_misc by a folder.
 
 The stand-ins record what they were asked to do and never change the machine;
 the script always runs as a user other than root here.
@@ -14,7 +15,7 @@ from launcher import run
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SETUP = os.path.join(ROOT, "scripts", "setup")
 # Real tools the script uses besides the stand-ins.
-REAL_TOOLS = ["bash", "env", "sort", "grep", "sh", "cat"]
+REAL_TOOLS = ["bash", "env", "sort", "grep", "sed", "sh", "cat", "dirname"]
 
 DPKG_QUERY = """#!/bin/sh
 # Installed: the packages named in $INSTALLED.
@@ -23,12 +24,26 @@ for p in $INSTALLED; do
 done
 exit 1
 """
+DPKG_CHECKBUILDDEPS = """#!/bin/sh
+# Unmet: the packages on the line of $UNMET that starts with ARCHITECTURE:PROFILES.
+arch= profiles=
+while [ $# -gt 1 ]; do
+    case "$1" in -a) arch="$2"; shift 2 ;; -P) profiles="$2"; shift 2 ;; *) shift ;; esac
+done
+[ -f "$1" ] || { echo "no control file: $1" >&2; exit 2; }
+names="$(printf '%s\\n' "$UNMET" | sed -n "s/^$arch:$profiles //p")"
+[ -z "$names" ] && exit 0
+echo "dpkg-checkbuilddeps: error: Unmet build dependencies: $names" >&2
+exit 1
+"""
 ID = "#!/bin/sh\necho 1000\n"
 SUDO = """#!/bin/sh
-# -n true succeeds unless $SUDO_NEEDS_PASSWORD; other commands are recorded.
+# -n true succeeds unless $SUDO_NEEDS_PASSWORD; other commands are recorded
+# with the folder they ran in.
 if [ "$1" = -n ]; then [ -z "$SUDO_NEEDS_PASSWORD" ]; exit; fi
-echo "$*" >>"$LOG"
+echo "$* [in $(pwd)]" >>"$LOG"
 """
+BUILD_DEPENDS = ":nocheck cmake libopenni2-dev\n: cmake libopenni2-dev libgtest-dev"
 
 
 class SetupTest(unittest.TestCase):
@@ -40,9 +55,13 @@ class SetupTest(unittest.TestCase):
         for tool in REAL_TOOLS:
             os.symlink(shutil.which(tool), os.path.join(self.bin, tool))
         self.write_tool("dpkg-query", DPKG_QUERY)
+        self.write_tool("dpkg-checkbuilddeps", DPKG_CHECKBUILDDEPS)
         self.write_tool("id", ID)
         self.write_tool("sudo", SUDO)
         self.log = os.path.join(self.folder, "log")
+        self.binfmt = os.path.join(self.folder, "binfmt_misc")
+        os.mkdir(self.binfmt)
+        open(os.path.join(self.binfmt, "register"), "w").close()
 
     def write_tool(self, name, text):
         path = os.path.join(self.bin, name)
@@ -50,8 +69,14 @@ class SetupTest(unittest.TestCase):
             f.write(text)
         os.chmod(path, 0o755)
 
-    def run_setup(self, *levels, installed="", **env):
-        environment = {"PATH": self.bin, "LOG": self.log, "INSTALLED": installed}
+    def emulator_entry(self, cpu, flags):
+        with open(os.path.join(self.binfmt, "qemu-" + cpu), "w") as f:
+            f.write("enabled\ninterpreter /usr/libexec/qemu-binfmt/%s-binfmt-P\n"
+                    "flags: %s\n" % (cpu, flags))
+
+    def run_setup(self, *levels, installed="", unmet=BUILD_DEPENDS, **env):
+        environment = {"PATH": self.bin, "LOG": self.log, "INSTALLED": installed,
+                       "UNMET": unmet, "CAMWATCH_BINFMT_MISC": self.binfmt}
         environment.update(env)
         return run([SETUP, *levels], env=environment, text=True, timeout=60)
 
@@ -61,58 +86,119 @@ class SetupTest(unittest.TestCase):
         with open(self.log) as f:
             return f.read().splitlines()
 
-    def installed_by_apt(self):
-        installs = [c for c in self.sudo_calls() if " install " in c]
-        self.assertEqual(len(installs), 1, self.sudo_calls())
-        return set(installs[0].split("--no-install-recommends ")[1].split())
+    def apt_calls(self, command):
+        """The arguments after apt-get's options of each apt-get COMMAND run."""
+        marker = "-o APT::Color=0 %s " % command
+        return [c.split(marker)[1] for c in self.sudo_calls() if marker in c]
 
-    def test_build_is_the_default_and_installs_only_what_is_missing(self):
-        result = self.run_setup(installed="cmake make")
+    def installed_by_apt(self):
+        installs = self.apt_calls("install")
+        self.assertEqual(len(installs), 1, self.sudo_calls())
+        return set(installs[0].split(" [in ")[0].split("--no-install-recommends ")[1].split())
+
+    def test_build_is_the_default_and_installs_its_build_depends_from_the_tree(self):
+        result = self.run_setup()
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.installed_by_apt(), {"g++", "pkg-config", "libopenni2-dev"})
-        self.assertIn("installing 3 packages", result.stdout)
-        self.assertTrue(any(" update" in c for c in self.sudo_calls()))
+        self.assertIn("installing for build: cmake libopenni2-dev", result.stdout)
+        self.assertEqual(self.apt_calls("build-dep"),
+                         ["-y --no-install-recommends -P nocheck ./ [in %s]" % ROOT])
+        self.assertEqual(self.apt_calls("install"), [])
+        calls = self.sudo_calls()
+        update = next(i for i, c in enumerate(calls) if " update " in c)
+        build_dep = next(i for i, c in enumerate(calls) if " build-dep " in c)
+        self.assertLess(update, build_dep, calls)
 
     def test_a_level_brings_the_levels_it_builds_on(self):
-        result = self.run_setup("bench")
+        result = self.run_setup("bench", "package", installed="groff")
         self.assertEqual(result.returncode, 0, result.stderr)
-        wanted = self.installed_by_apt()
-        for package in ("libopenni2-dev", "libgtest-dev", "libbenchmark-dev", "valgrind"):
-            self.assertIn(package, wanted)
-        self.assertNotIn("lintian", wanted)
-        self.assertNotIn("g++-mingw-w64-x86-64", wanted)
+        self.assertEqual(self.installed_by_apt(), {"libbenchmark-dev", "valgrind", "lintian"})
+        # The whole Build-Depends, which hold the nocheck profile's.
+        self.assertEqual(self.apt_calls("build-dep"),
+                         ["-y --no-install-recommends ./ [in %s]" % ROOT])
+
+    def test_a_cross_level_adds_its_architecture_and_the_cross_build_depends(self):
+        self.emulator_entry("aarch64", "PF")
+        result = self.run_setup("arm64", unmet="arm64:cross libgtest-dev:arm64")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.installed_by_apt(),
+                         {"crossbuild-essential-arm64", "qemu-user-static", "binfmt-support"})
+        self.assertEqual(self.apt_calls("build-dep"),
+                         ["-y --no-install-recommends -a arm64 -P cross ./ [in %s]" % ROOT])
+        calls = self.sudo_calls()
+        architecture = next(i for i, c in enumerate(calls)
+                            if c.startswith("dpkg --add-architecture arm64 "))
+        update = next(i for i, c in enumerate(calls) if " update " in c)
+        self.assertLess(architecture, update, calls)
 
     def test_nothing_missing_leaves_apt_alone(self):
-        everything = "cmake make g++ pkg-config libopenni2-dev"
-        result = self.run_setup("build", installed=everything)
+        self.emulator_entry("aarch64", "PF")
+        everything = "crossbuild-essential-arm64 qemu-user-static binfmt-support lintian groff"
+        result = self.run_setup("build", "package", "arm64", installed=everything, unmet="")
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
         self.assertEqual(self.sudo_calls(), [])
 
-    def test_dpkg_exclusion_covers_only_the_camera_library(self):
-        self.run_setup()
-        excludes = [c for c in self.sudo_calls() if "path-exclude" in c]
-        self.assertEqual(len(excludes), 1, self.sudo_calls())
-        self.assertIn("path-exclude=/usr/share/doc/libopenni2*/examples/*", excludes[0])
+    def test_without_dpkg_dev_the_build_depends_are_taken_as_missing(self):
+        os.remove(os.path.join(self.bin, "dpkg-checkbuilddeps"))
+        result = self.run_setup("test", unmet="")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(len(self.apt_calls("build-dep")), 1, self.sudo_calls())
 
-    def test_without_usable_sudo_it_names_the_packages_and_fails(self):
+    def test_dpkg_exclusion_covers_only_the_camera_library_and_comes_first(self):
+        self.run_setup("package")
+        calls = self.sudo_calls()
+        excludes = [i for i, c in enumerate(calls) if "path-exclude" in c]
+        self.assertEqual(len(excludes), 1, calls)
+        self.assertIn("path-exclude=/usr/share/doc/libopenni2*/examples/*", calls[excludes[0]])
+        first_apt = min(i for i, c in enumerate(calls) if "apt-get" in c)
+        self.assertLess(excludes[0], first_apt, calls)
+
+    def test_without_usable_sudo_it_names_what_to_run_and_fails(self):
         # In this order: the second case takes sudo away for good.
         cases = {"sudo wants a password": lambda: None,
                  "no sudo": lambda: os.remove(os.path.join(self.bin, "sudo"))}
         for case, prepare in cases.items():
             with self.subTest(case):
                 prepare()
-                result = self.run_setup(installed="cmake make g++ pkg-config",
+                result = self.run_setup("package", installed="groff",
                                         SUDO_NEEDS_PASSWORD="yes")
                 self.assertEqual(result.returncode, 1)
-                self.assertIn("apt-get install --no-install-recommends libopenni2-dev",
+                self.assertIn("lintian cmake libopenni2-dev", result.stderr)
+                self.assertIn("apt-get install --no-install-recommends lintian\n",
                               result.stderr)
+                self.assertIn("in %s: apt-get build-dep --no-install-recommends -P nocheck ./"
+                              % ROOT, result.stderr)
                 self.assertEqual(self.sudo_calls(), [])
 
+    def test_an_emulator_entry_with_the_open_binary_flag_is_registered_again(self):
+        # As systemd-binfmt registers qemu-user-static's entry; with no entry
+        # at all the same is asked.
+        for case, flags in {"with O": "OPF", "no entry": None}.items():
+            with self.subTest(case):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                if flags:
+                    self.emulator_entry("arm", flags)
+                else:
+                    os.remove(os.path.join(self.binfmt, "qemu-arm"))
+                result = self.run_setup(
+                    "armhf", installed="crossbuild-essential-armhf qemu-user-static binfmt-support",
+                    unmet="")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                binfmt = [c.split(" [in ")[0] for c in self.sudo_calls() if "update-binfmts" in c]
+                self.assertEqual(binfmt, ["update-binfmts --import qemu-arm",
+                                          "update-binfmts --disable qemu-arm",
+                                          "update-binfmts --enable qemu-arm"])
+                # The stand-ins changed nothing, so the entry still does not serve.
+                self.assertIn("qemu-arm-static -L / PROGRAM", result.stderr)
+                self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
+
     def test_an_unknown_level_is_refused(self):
-        result = self.run_setup("build", "bogus")
-        self.assertEqual(result.returncode, 2)
-        self.assertIn("usage", result.stderr)
-        self.assertEqual(self.sudo_calls(), [])
+        for level in ("bogus", "a]b", ""):
+            with self.subTest(level):
+                result = self.run_setup("build", level)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn("usage", result.stderr)
+                self.assertEqual(self.sudo_calls(), [])
 
 
 if __name__ == "__main__":
