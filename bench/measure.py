@@ -22,10 +22,17 @@ class Hang(RuntimeError):
 WIDTH, HEIGHT = 640, 480  # a camera's default mode
 
 
-def scenario(fps, frames):
-    """A depth and color camera; fps 0 sends as fast as it can."""
-    sensor = f"fps={fps} frames={frames} width={WIDTH} height={HEIGHT} middle_step=1"
-    return f"device vcam://bench\ndepth {sensor}\ncolor {sensor}\n"
+def scenario(fps, frames, width=WIDTH, height=HEIGHT, replug_ms=0):
+    """A depth and color camera; fps 0 sends as fast as it can. With replug_ms,
+    a second camera (a loose cable) is plugged in every replug_ms and unplugged
+    half-way to the next, for as long as the frames last."""
+    sensor = f"fps={fps} frames={frames} width={width} height={height} middle_step=1"
+    text = f"device vcam://bench\ndepth {sensor}\ncolor {sensor}\n"
+    plugs = range(replug_ms, frames * 1000 // fps, replug_ms) if replug_ms else ()
+    for at in plugs:
+        text += (f"at {at} connect vcam://loose\n" + ("depth\ncolor\n" if at == replug_ms else "")
+                 + f"at {at + replug_ms // 2} disconnect vcam://loose\n")
+    return text
 
 
 def cpu_ns(pid):
@@ -40,13 +47,16 @@ def cpu_ns(pid):
         return None
 
 
-def rss_kib(pid):
+def usage(pid):
+    """Resident memory (KiB), open descriptors and threads of `pid`; None once gone."""
     try:
         with open(f"/proc/{pid}/status") as status:
-            match = re.search(r"^VmRSS:\s+(\d+) kB", status.read(), re.MULTILINE)
+            text = status.read()
+        descriptors = len(os.listdir(f"/proc/{pid}/fd"))
     except OSError:
         return None
-    return int(match.group(1)) if match else None
+    found = [re.search(rf"^{key}:\s+(\d+)", text, re.MULTILINE) for key in ("VmRSS", "Threads")]
+    return None if None in found else [int(found[0].group(1)), descriptors, int(found[1].group(1))]
 
 
 def hang(argv, stuck, stacks_path, seconds):
@@ -67,13 +77,13 @@ def start(argv, runtime, scenario_text, stdin="pipe", log=False, stdout=None, pr
 
 
 def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_timeout=30,
-        on_poll=None, log_path=None, prefix=None):
+        on_poll=None, prefix=None):
     """Runs `argv` with stdin a pipe and stdout to `out_path`. Once
     `min_seconds` have passed and the process has done no frame work for
     IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
     A process that outlives `key_timeout` after the key is a Hang."""
     with open(out_path, "wb") as out, start(argv, runtime, scenario_text, prefix=prefix,
-                                            log=log_path is not None, stdout=out) as runner:
+                                            stdout=out) as runner:
         started = time.monotonic()
         last_cpu, last_busy = 0, started
         give_up = started + 4 * min_seconds + 30
@@ -93,20 +103,21 @@ def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_ti
         except launcher.Hang as stuck:
             raise hang(argv, stuck, stacks_path, key_timeout) from None
         code = result.status
-        if log_path:
-            with open(runner.log_path, "rb") as log, open(log_path, "wb") as copy:
-                copy.write(log.read())
     if code != 0:
         raise RuntimeError(f"{' '.join(argv)} ended with status {code}; output in {out_path}")
     return result.rusage
 
 
 def frames_handled(out_path):
-    """Frame lines camwatch printed, or the counts the baseline prints at exit."""
+    """Frame lines camwatch printed, or the counts the baseline prints at exit.
+    Line by line: a long run's output is larger than is worth holding."""
+    lines = counted = 0
     with open(out_path, "rb") as out:
-        text = out.read()
-    counts = re.findall(rb"^(?:depth|color) frames (\d+)$", text, re.MULTILINE)
-    return sum(map(int, counts)) if counts else len(FRAME_LINE.findall(text))
+        for line in out:
+            count = re.fullmatch(rb"(?:depth|color) frames (\d+)\n", line)
+            counted += int(count.group(1)) if count else 0
+            lines += bool(FRAME_LINE.fullmatch(line))
+    return counted or lines
 
 
 def callgrind_total(text):

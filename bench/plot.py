@@ -1,10 +1,16 @@
-"""Draws the CPU-per-frame picture of RESULTS.md from the results: camwatch
-beside the baseline at each frame rate (median and quartiles of the runs), and
-the ratio of the pairs against its target."""
+"""Draws the pictures of RESULTS.md from the results: CPU per frame, camwatch
+beside the baseline at each frame rate (median and quartiles of the runs) and
+the ratio of the pairs against its target; resident memory over the long run."""
 
 import targets
 
 NAME = "cpu_per_frame.png"
+MEMORY_NAME = "memory_over_time.png"
+# Long runs: (key, label, colour, line style).
+LONG_RUNS = (("camwatch", "camwatch, frames alone", "tab:blue", "-"),
+             ("baseline", "null listener, frames alone", "tab:orange", "--"),
+             ("camwatch_replug", "camwatch, a camera replugged", "tab:green", "-"),
+             ("baseline_replug", "null listener, a camera replugged", "tab:red", "--"))
 PROGRAMS = (("camwatch", "camwatch", "tab:blue", "o"),
             ("baseline", "baseline (reads and releases only)", "tab:orange", "s"))
 
@@ -47,12 +53,37 @@ def line_with_bars(axes, x, triples, rated, **style):
                       capsize=4, linestyle="none", **style)
 
 
-def draw(results, path):
+def load_pyplot():
     # Imported here: the report's text needs none of it.
     import matplotlib
     matplotlib.use("Agg")
     from matplotlib import pyplot
+    return pyplot
 
+
+def draw_memory(results, path):
+    long = results["long_run"]
+    pyplot = load_pyplot()
+    figure, axes = pyplot.subplots(figsize=(8, 4.4))
+    for key, label, colour, style in LONG_RUNS:
+        samples = long["runs"][key]["samples"]
+        axes.plot([s[0] for s in samples], [s[1] for s in samples], style, color=colour,
+                  label=label, linewidth=1.4)
+    axes.axvline(targets.SETTLE_SECONDS, color="grey", linestyle=":", linewidth=0.8)
+    axes.set_title(f"Resident memory, depth + color {long['size'][0]}x{long['size'][1]} at "
+                   f"{long['fps']} fps; replugs every {long['replug_ms']} ms")
+    axes.set_xlabel(f"seconds since start (slopes fitted from {targets.SETTLE_SECONDS} s, "
+                    "dotted line)")
+    axes.set_ylabel("VmRSS KiB")
+    axes.grid(alpha=0.4)
+    axes.legend(loc="upper left", fontsize="small")
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    pyplot.close(figure)
+
+
+def draw(results, path):
+    pyplot = load_pyplot()
     points = series(results)
     positions = list(range(len(points["labels"])))
     # series() puts flat out last.

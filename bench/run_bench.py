@@ -1,10 +1,11 @@
 """Runs every measurement of camwatch on the virtual camera and writes
 results.json and RESULTS.md into the output folder. Driven by scripts/bench.
 
-    run_bench.py <build dir> <output dir> [--quick]
+    run_bench.py <build dir> <output dir> [--quick] [--long-run-minutes N]
 """
 
 import argparse
+import functools
 import itertools
 import json
 import os
@@ -19,6 +20,7 @@ import time
 import launcher
 import measure
 import report
+import targets
 
 # (frames per second per stream, frames per stream in a run, pairs of runs);
 # 0 fps sends as fast as the virtual camera can.
@@ -28,7 +30,11 @@ FIXED_PAIRS = 8
 # holding the frame and printing its line.
 SPLIT_RATES = [(30, 150, 6), (3000, 15000, 6)]
 LATENCY_RUNS = 60
-MEMORY_FRAMES = 300000
+# The long run: small frames at a high rate, so that hours of frames go through;
+# in its replug runs a second camera comes and goes, as on a loose cable.
+LONG_RUN_FPS, LONG_RUN_SIZE, REPLUG_MS = 1000, (64, 48), 200
+LONG_RUN_MINUTES, QUICK_LONG_RUN_MINUTES = 10, 0.5
+LONG_RUN_SAMPLES = 600  # at most, one a second at least
 # Under valgrind: a rate it keeps up with, and runs of N and 2N frames.
 VALGRIND_FPS = 15
 VALGRIND_FRAMES = (30, 60)
@@ -49,6 +55,33 @@ def net_cpu_us(runs, fixed, sent):
             for run in runs]
 
 
+def settled(samples):
+    """Of [seconds, KiB, descriptors, threads] samples: the memory slope fitted
+    from targets.SETTLE_SECONDS on (KiB an hour) and the rise of that line over
+    the part it fits; the first sample, the first settled one and the last."""
+    later = [sample for sample in samples if sample[0] >= targets.SETTLE_SECONDS]
+    if len(later) < 2:
+        raise RuntimeError("fewer than two samples after the start settled")
+    seconds = later[-1][0] - later[0][0]
+    slope = statistics.linear_regression([s[0] for s in later], [s[1] for s in later]).slope
+    return {"slope_kib_per_hour": slope * 3600, "rise_kib": slope * seconds,
+            "settled_seconds": seconds, "start": samples[0], "settled": later[0],
+            "end": later[-1]}
+
+
+def revision():
+    """The commit measured and whether the tree had changes beside it; None
+    outside a git checkout."""
+    try:
+        here = os.path.dirname(os.path.abspath(__file__))
+        head, status = (launcher.run(["git", *args], text=True, cwd=here)
+                        for args in (["rev-parse", "HEAD"], ["status", "--porcelain"]))
+    except OSError:
+        return None
+    return None if head.returncode or status.returncode else {
+        "commit": head.stdout.strip(), "dirty": bool(status.stdout.strip())}
+
+
 def machine_times():
     """Busy and total CPU time of the whole machine so far, in clock ticks."""
     with open("/proc/stat") as stat:
@@ -63,7 +96,7 @@ def load_average():
 
 
 class Bench:
-    def __init__(self, build, workdir, output, quick):
+    def __init__(self, build, workdir, output, quick, long_run_minutes):
         self.camwatch = os.path.join(build, "camwatch")
         self.baseline = os.path.join(build, "bench", "baseline")
         self.runtime = os.path.join(build, "runtime")
@@ -71,22 +104,23 @@ class Bench:
         self.workdir = workdir
         self.output = output
         self.quick = quick
+        self.long_run_minutes = long_run_minutes
         self.serial = itertools.count(1)
 
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=None, on_poll=None, out=None, log_path=None,
-            args=()):
-        """One run until its frames are through, then a key; what it cost."""
+    def run(self, program, fps, frames, prefix=None, on_poll=None, args=(), **shape):
+        """One run until its frames are through, then a key; what it cost. The
+        shape (size, replugs) is measure.scenario's."""
         name = os.path.basename(program) + "".join("-" + arg.lstrip("-") for arg in args)
-        out = out or self.path(name + ".out")
+        out = self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
         usage = measure.run([program, *args], self.runtime,
-                            measure.scenario(fps, frames),
+                            measure.scenario(fps, frames, **shape),
                             out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
                             min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
-                            log_path=log_path, prefix=prefix)
+                            prefix=prefix)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
                 "switches": usage.ru_nvcsw + usage.ru_nivcsw,
                 "handled": measure.frames_handled(out)}
@@ -94,7 +128,7 @@ class Bench:
     def scaled(self, frames):
         return max(30, frames // 10) if self.quick else frames
 
-    # Per-frame line alone ---------------------------------------------------
+    # Per-frame line alone -----------------------------------------------------
 
     def line_alone(self):
         """Google Benchmark's median CPU ns of the product's line functions."""
@@ -110,21 +144,21 @@ class Bench:
         return {entry["run_name"]: entry["cpu_time"] for entry in benchmarks
                 if entry.get("aggregate_name") == "median"}
 
-    # CPU per frame against the baseline -------------------------------------
+    # CPU per frame against the baseline ---------------------------------------
 
-    def side_by_side(self, programs, fps, frames, count):
-        """Rounds of runs of `programs` (name: program and its arguments) side by
-        side, so that all see the same load of the shared machine; which starts
-        first turns round by round."""
-        runs = {name: [] for name in programs}
-        names = sorted(programs)
+    @staticmethod
+    def side_by_side(jobs, count):
+        """Rounds of the runs `jobs` (name: function) side by side, each on a
+        thread of its own, so that all see the same load of the shared machine;
+        which starts first turns round by round. Their results by name."""
+        runs = {name: [] for name in jobs}
+        names = sorted(jobs)
         for index in range(count):
             results = {}
 
             def run(name):
-                program, *args = programs[name]
                 try:
-                    results[name] = self.run(program, fps, frames, args=args)
+                    results[name] = jobs[name]()
                 except Exception as error:  # raised again below, on the main thread
                     results[name] = error
 
@@ -140,9 +174,15 @@ class Bench:
                 runs[name].append(result)
         return runs
 
+    def programs(self, programs, fps, frames, count):
+        """side_by_side of `programs` (name: program and its arguments)."""
+        return self.side_by_side({name: lambda argv=argv: self.run(argv[0], fps, frames,
+                                                                   args=argv[1:])
+                                  for name, argv in programs.items()}, count)
+
     def pairs(self, fps, frames, count):
-        return self.side_by_side({"camwatch": [self.camwatch], "baseline": [self.baseline]},
-                                 fps, frames, count)
+        return self.programs({"camwatch": [self.camwatch], "baseline": [self.baseline]},
+                             fps, frames, count)
 
     def cpu_per_frame(self):
         busy_before, total_before = machine_times()
@@ -171,7 +211,7 @@ class Bench:
                              "user_us": statistics.median(net("user")) * 1e6,
                              "system_us": statistics.median(net("system")) * 1e6,
                              "switches": statistics.median(net("switches")),
-                             "handled_min": min(run["handled"] for run in program_runs)}
+                             "handled": sum(run["handled"] for run in program_runs)}
                 measured_cpu += sum(run["user"] + run["system"] for run in program_runs)
             row["ratio"] = summary([c / b for c, b in zip(per_frame["camwatch"],
                                                           per_frame["baseline"])])
@@ -199,26 +239,14 @@ class Bench:
         rows = []
         for fps, frames, count in SPLIT_RATES:
             frames = self.scaled(frames)
-            runs = self.side_by_side(programs, fps, frames, 2 if self.quick else count)
+            runs = self.programs(programs, fps, frames, 2 if self.quick else count)
             row = {"fps": fps, "frames_sent": 2 * frames, "rounds": len(runs["camwatch"])}
             for name, program_runs in runs.items():
                 row[name] = summary(net_cpu_us(program_runs, fixed[name], 2 * frames))
             rows.append(row)
         return {"rows": rows}
 
-    # Frames and allocations -------------------------------------------------
-
-    def delivery(self):
-        """Frames the virtual camera says it sent against lines camwatch printed."""
-        rows = []
-        for fps, frames, _ in RATES:
-            log_path = self.path("vcam.log")
-            result = self.run(self.camwatch, fps, self.scaled(frames), log_path=log_path)
-            with open(log_path) as log:
-                sent = sum(int(count) for count in
-                           re.findall(r"^sent \S+ \S+ (\d+)$", log.read(), re.MULTILINE))
-            rows.append({"fps": fps, "sent": sent, "printed": result["handled"]})
-        return rows
+    # Allocations and instructions ---------------------------------------------
 
     def under_valgrind(self, tool_args, read_total):
         """Runs of N and 2N frames per stream of each program under valgrind:
@@ -251,28 +279,34 @@ class Bench:
                          "--toggle-collect=*NewFrameListener::callback*"],
             measure.callgrind_total)
 
-    # Memory and the key ------------------------------------------------------
+    # Long run and the key -----------------------------------------------------
 
-    def memory(self):
-        out = self.path("camwatch.out")
-        samples = []
+    def long_run(self):
+        """camwatch beside the null listener for the set time, on frames alone
+        and with a camera replugged, all four at once: resident memory, open
+        descriptors and threads sampled from /proc while the frames flow."""
+        seconds = self.long_run_minutes * 60
+        frames, interval = round(LONG_RUN_FPS * seconds), max(1.0, seconds / LONG_RUN_SAMPLES)
 
-        def sample(pid, seconds):
-            if not samples or seconds - samples[-1][0] >= 0.5:
-                with open(out, "rb") as printed:
-                    lines = printed.read().count(b"\n")
-                samples.append((seconds, lines, measure.rss_kib(pid)))
+        def job(program, replug_ms):
+            samples = []
 
-        frames = self.scaled(MEMORY_FRAMES)
-        self.run(self.camwatch, 0, frames, on_poll=sample, out=out)
-        # The first sample with a frame line in it: one line is the device's.
-        flowing = [s for s in samples if s[1] > 1 and s[2] is not None]
-        if len(flowing) < 2:
-            raise RuntimeError("fewer than two memory samples while frames flowed")
-        steps = [(later[2] - earlier[2], later[0]) for earlier, later in zip(flowing, flowing[1:])]
-        return {"frames_sent": 2 * frames, "samples": flowing,
-                "growth_kib": flowing[-1][2] - flowing[0][2],
-                "largest_step": max(steps), "max_kib": max(s[2] for s in flowing)}
+            def sample(pid, at):  # sample k at the first poll from k * interval on
+                now = len(samples) * interval <= at < seconds and measure.usage(pid)
+                if now:
+                    samples.append([round(at, 2), *now])
+
+            run = self.run(program, LONG_RUN_FPS, frames, on_poll=sample, width=LONG_RUN_SIZE[0],
+                           height=LONG_RUN_SIZE[1], replug_ms=replug_ms)
+            return {"handled": run["handled"], "samples": samples, **settled(samples)}
+
+        runs = self.side_by_side({name + suffix: functools.partial(job, program, replug_ms)
+                                  for suffix, replug_ms in (("", 0), ("_replug", REPLUG_MS))
+                                  for name, program in (("camwatch", self.camwatch),
+                                                        ("baseline", self.baseline))}, 1)
+        return {"minutes": self.long_run_minutes, "fps": LONG_RUN_FPS, "size": LONG_RUN_SIZE,
+                "replug_ms": REPLUG_MS, "frames_sent": 2 * frames, "interval": interval,
+                "runs": {name: run for name, [run] in runs.items()}}
 
     def latency(self):
         startup, exits = [], []
@@ -294,7 +328,7 @@ def machine():
     with open("/proc/cpuinfo") as cpuinfo:
         model = re.search(r"^model name\s*:\s*(.*)$", cpuinfo.read(), re.MULTILINE)
     return {"cpus": os.cpu_count(), "cpu": model.group(1) if model else "unknown",
-            "kernel": platform.release(),
+            "kernel": platform.release(), "revision": revision(),
             "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())}
 
 
@@ -303,21 +337,25 @@ def main():
     parser.add_argument("build")
     parser.add_argument("output")
     parser.add_argument("--quick", action="store_true", help="fewer and shorter runs")
+    parser.add_argument("--long-run-minutes", type=float,
+                        help=f"length of the long run (default {LONG_RUN_MINUTES}, "
+                        f"{QUICK_LONG_RUN_MINUTES} with --quick)")
     args = parser.parse_args()
+    minutes = args.long_run_minutes or (QUICK_LONG_RUN_MINUTES if args.quick
+                                        else LONG_RUN_MINUTES)
     results = {"machine": machine(), "quick": args.quick,
                "config": {"width": measure.WIDTH, "height": measure.HEIGHT,
                           "valgrind_fps": VALGRIND_FPS}}
     steps = [("line_alone", "per-frame line, Google Benchmark"),
              ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
              ("cost_split", "camwatch's extra CPU, holding frames against printing"),
-             ("delivery", "frames sent against lines printed"),
              ("allocations", "heap allocations per frame, memcheck"),
              ("listener_instructions", "frame listener instructions, callgrind"),
-             ("memory", "resident memory over a long run"),
+             ("long_run", f"long run, {minutes:g} min: memory, descriptors and threads"),
              ("latency", "key to exit on a terminal")]
     with tempfile.TemporaryDirectory(prefix="camwatch-bench-") as workdir:
         bench = Bench(os.path.abspath(args.build), workdir, os.path.abspath(args.output),
-                      args.quick)
+                      args.quick, minutes)
         for key, title in steps:
             started = time.monotonic()
             print(f"{title} ...", flush=True)
