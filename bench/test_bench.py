@@ -3,6 +3,7 @@ wrong figures in RESULTS.md without any error, and a hang must fail the run."""
 
 import copy
 import itertools
+import json
 import os
 import re
 import sys
@@ -214,6 +215,15 @@ class Report(unittest.TestCase):
         found = run_bench.revision()
         if found:  # in a git checkout, as scripts/bench runs
             self.assertRegex(found["commit"], "^[0-9a-f]{40}$")
+
+    def test_the_committed_report_names_the_revision_of_its_results(self):
+        folder = os.path.dirname(os.path.abspath(__file__))
+        with open(os.path.join(folder, "results.json")) as raw:
+            machine = json.load(raw)["machine"]
+        with open(os.path.join(folder, "RESULTS.md")) as text:
+            header = " ".join(text.read().split("\n## ")[0].split())
+        self.assertIn(f"Measured: revision {machine['revision']['commit']},", header)
+        self.assertIn(f"run {machine['date']}", header)
 
     def test_every_figure_comes_from_the_results(self):
         """Render the results, then the same results with every figure moved:
