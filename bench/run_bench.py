@@ -5,6 +5,7 @@ results.json and RESULTS.md into the output folder. Driven by scripts/bench.
 """
 
 import argparse
+import concurrent.futures
 import functools
 import itertools
 import json
@@ -14,7 +15,6 @@ import re
 import statistics
 import sys
 import tempfile
-import threading
 import time
 
 import launcher
@@ -82,28 +82,23 @@ def revision():
         "commit": head.stdout.strip(), "dirty": bool(status.stdout.strip())}
 
 
-def machine_times():
-    """Busy and total CPU time of the whole machine so far, in clock ticks."""
-    with open("/proc/stat") as stat:
+def machine_load():
+    """The load averages, and the busy and total CPU time of the whole machine
+    so far, in clock ticks."""
+    with open("/proc/loadavg") as loadavg, open("/proc/stat") as stat:
         ticks = [int(field) for field in stat.readline().split()[1:9]]
-    idle = ticks[3] + ticks[4]
-    return sum(ticks) - idle, sum(ticks)
-
-
-def load_average():
-    with open("/proc/loadavg") as loadavg:
-        return [float(field) for field in loadavg.read().split()[:3]]
+        return ([float(field) for field in loadavg.read().split()[:3]],
+                sum(ticks) - ticks[3] - ticks[4], sum(ticks))
 
 
 class Bench:
     def __init__(self, build, workdir, output, quick, long_run_minutes):
         self.camwatch = os.path.join(build, "camwatch")
         self.baseline = os.path.join(build, "bench", "baseline")
+        self.pair = {"camwatch": [self.camwatch], "baseline": [self.baseline]}
         self.runtime = os.path.join(build, "runtime")
         self.gbench = os.path.join(build, "bench", "middle_pixel_line_bench")
-        self.workdir = workdir
-        self.output = output
-        self.quick = quick
+        self.workdir, self.output, self.quick = workdir, output, quick
         self.long_run_minutes = long_run_minutes
         self.serial = itertools.count(1)
 
@@ -128,8 +123,6 @@ class Bench:
     def scaled(self, frames):
         return max(30, frames // 10) if self.quick else frames
 
-    # Per-frame line alone -----------------------------------------------------
-
     def line_alone(self):
         """Google Benchmark's median CPU ns of the product's line functions."""
         if not os.path.exists(self.gbench):
@@ -144,8 +137,6 @@ class Bench:
         return {entry["run_name"]: entry["cpu_time"] for entry in benchmarks
                 if entry.get("aggregate_name") == "median"}
 
-    # CPU per frame against the baseline ---------------------------------------
-
     @staticmethod
     def side_by_side(jobs, count):
         """Rounds of the runs `jobs` (name: function) side by side, each on a
@@ -153,102 +144,75 @@ class Bench:
         which starts first turns round by round. Their results by name."""
         runs = {name: [] for name in jobs}
         names = sorted(jobs)
-        for index in range(count):
-            results = {}
-
-            def run(name):
-                try:
-                    results[name] = jobs[name]()
-                except Exception as error:  # raised again below, on the main thread
-                    results[name] = error
-
-            order = names[index % len(names):] + names[:index % len(names)]
-            threads = [threading.Thread(target=run, args=(name,)) for name in order]
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join()
-            for name, result in results.items():
-                if isinstance(result, Exception):
-                    raise result
-                runs[name].append(result)
+        with concurrent.futures.ThreadPoolExecutor(len(names)) as pool:
+            for index in range(count):
+                turn = index % len(names)
+                started = {name: pool.submit(jobs[name]) for name in names[turn:] + names[:turn]}
+                for name, job in started.items():
+                    runs[name].append(job.result())
         return runs
 
     def programs(self, programs, fps, frames, count):
         """side_by_side of `programs` (name: program and its arguments)."""
-        return self.side_by_side({name: lambda argv=argv: self.run(argv[0], fps, frames,
-                                                                   args=argv[1:])
-                                  for name, argv in programs.items()}, count)
-
-    def pairs(self, fps, frames, count):
-        return self.programs({"camwatch": [self.camwatch], "baseline": [self.baseline]},
-                             fps, frames, count)
+        return self.side_by_side({name: functools.partial(self.run, argv[0], fps, frames,
+                                                          args=argv[1:])
+                                  for name, argv in programs.items()},
+                                 2 if self.quick else count)
 
     def cpu_per_frame(self):
-        busy_before, total_before = machine_times()
-        load_before = load_average()
-        fixed = self.pairs(30, 0, 2 if self.quick else FIXED_PAIRS)
+        load_before, busy_before, total_before = machine_load()
+        fixed = self.programs(self.pair, 30, 0, FIXED_PAIRS)
         # Start, teardown and the key poll: what a run costs without frames.
-        fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
-                             for key in ("user", "system", "switches")}
-                      for name, runs in fixed.items()}
-        measured_cpu = sum(run["user"] + run["system"] for runs in fixed.values() for run in runs)
+        self.fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
+                                  for key in ("user", "system", "switches")}
+                           for name, runs in fixed.items()}
+        measured = [run for runs in fixed.values() for run in runs]
         rows = []
         for fps, frames, count in RATES:
-            frames = self.scaled(frames)
-            runs = self.pairs(fps, frames, 2 if self.quick else count)
-            sent = 2 * frames
-            row = {"fps": fps, "frames_sent": sent}
-            per_frame = {}
+            sent = 2 * self.scaled(frames)
+            runs = self.programs(self.pair, fps, sent // 2, count)
+            us = {name: net_cpu_us(program_runs, self.fixed_cost[name], sent)
+                  for name, program_runs in runs.items()}
+            row = {"fps": fps, "frames_sent": sent,
+                   "ratio": summary([c / b for c, b in zip(us["camwatch"], us["baseline"])])}
             for name, program_runs in runs.items():
-                base = fixed_cost[name]
-
-                def net(key, program_runs=program_runs, base=base):
-                    return [(run[key] - base[key]) / sent for run in program_runs]
-
-                per_frame[name] = net_cpu_us(program_runs, base, sent)
-                row[name] = {"us": summary(per_frame[name]),
-                             "user_us": statistics.median(net("user")) * 1e6,
-                             "system_us": statistics.median(net("system")) * 1e6,
-                             "switches": statistics.median(net("switches")),
+                net = {key: statistics.median((run[key] - self.fixed_cost[name][key]) / sent
+                                              for run in program_runs)
+                       for key in ("user", "system", "switches")}
+                row[name] = {"us": summary(us[name]), "user_us": net["user"] * 1e6,
+                             "system_us": net["system"] * 1e6, "switches": net["switches"],
                              "handled": sum(run["handled"] for run in program_runs)}
-                measured_cpu += sum(run["user"] + run["system"] for run in program_runs)
-            row["ratio"] = summary([c / b for c, b in zip(per_frame["camwatch"],
-                                                          per_frame["baseline"])])
+                measured += program_runs
             rows.append(row)
             print(f"  {report.rate_name(fps)} fps: ratio {row['ratio']['median']:.3f} "
                   f"(quartiles {row['ratio']['q1']:.3f} to {row['ratio']['q3']:.3f})",
                   flush=True)
-        busy_after, total_after = machine_times()
-        ticks = os.sysconf("SC_CLK_TCK")
-        self.fixed_cost = fixed_cost
+        load_after, busy_after, total_after = machine_load()
+        total = total_after - total_before
         return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
-                             for name, cost in fixed_cost.items()},
+                             for name, cost in self.fixed_cost.items()},
                 "rows": rows,
-                "load": {"before": load_before, "after": load_average(),
-                         "busy": (busy_after - busy_before) / (total_after - total_before),
-                         "measured": measured_cpu * ticks / (total_after - total_before)}}
+                "load": {"before": load_before, "after": load_after,
+                         "busy": (busy_after - busy_before) / total,
+                         "measured": sum(run["user"] + run["system"] for run in measured)
+                         * os.sysconf("SC_CLK_TCK") / total}}
 
     def cost_split(self):
         """camwatch, the baseline, and the baseline holding each frame until the
         next as camwatch does, side by side: holding against printing. The held
         baseline's fixed cost is the baseline's, the same program."""
-        programs = {"camwatch": [self.camwatch], "baseline": [self.baseline],
-                    "holding": [self.baseline, "--hold"]}
+        programs = dict(self.pair, holding=[self.baseline, "--hold"])
         fixed = dict(self.fixed_cost, holding=self.fixed_cost["baseline"])
         rows = []
         for fps, frames, count in SPLIT_RATES:
-            frames = self.scaled(frames)
-            runs = self.programs(programs, fps, frames, 2 if self.quick else count)
-            row = {"fps": fps, "frames_sent": 2 * frames, "rounds": len(runs["camwatch"])}
-            for name, program_runs in runs.items():
-                row[name] = summary(net_cpu_us(program_runs, fixed[name], 2 * frames))
-            rows.append(row)
+            sent = 2 * self.scaled(frames)
+            runs = self.programs(programs, fps, sent // 2, count)
+            rows.append({"fps": fps, "frames_sent": sent, "rounds": len(runs["camwatch"]),
+                         **{name: summary(net_cpu_us(program_runs, fixed[name], sent))
+                            for name, program_runs in runs.items()}})
         return {"rows": rows}
 
-    # Allocations and instructions ---------------------------------------------
-
-    def under_valgrind(self, tool_args, read_total):
+    def under_valgrind(self, options, total):
         """Runs of N and 2N frames per stream of each program under valgrind:
         per frame is the difference of the totals over the difference of the
         frames sent, free of start, teardown and first-call costs."""
@@ -258,28 +222,23 @@ class Bench:
             totals, handled = [], []
             for frames in counts:
                 out = self.path("valgrind.out")
-                run = self.run(program, VALGRIND_FPS, frames,
-                               prefix=["valgrind", *tool_args(out)])
+                handled.append(self.run(program, VALGRIND_FPS, frames, prefix=[
+                    "valgrind", *(option.format(out) for option in options)])["handled"])
                 with open(out) as text:
-                    totals.append(read_total(text.read()))
-                handled.append(run["handled"])
+                    totals.append(measure.valgrind_total(total, text.read()))
             result[name] = {"totals": totals, "handled": handled,
                             "per_frame": (totals[1] - totals[0]) / (2 * (counts[1] - counts[0]))}
         result["own_per_frame"] = result["camwatch"]["per_frame"] - result["baseline"]["per_frame"]
         return result
 
     def allocations(self):
-        return self.under_valgrind(lambda out: ["--tool=memcheck", f"--log-file={out}"],
-                                   measure.memcheck_allocations)
+        return self.under_valgrind(["--tool=memcheck", "--log-file={}"], measure.HEAP_ALLOCATIONS)
 
     def listener_instructions(self):
         """Instructions from the library's call into a frame listener to its return."""
-        return self.under_valgrind(
-            lambda out: ["--tool=callgrind", f"--callgrind-out-file={out}",
-                         "--toggle-collect=*NewFrameListener::callback*"],
-            measure.callgrind_total)
-
-    # Long run and the key -----------------------------------------------------
+        return self.under_valgrind(["--tool=callgrind", "--callgrind-out-file={}",
+                                    "--toggle-collect=*NewFrameListener::callback*"],
+                                   measure.INSTRUCTIONS)
 
     def long_run(self):
         """camwatch beside the null listener for the set time, on frames alone
@@ -309,16 +268,25 @@ class Bench:
                 "runs": {name: run for name, [run] in runs.items()}}
 
     def latency(self):
+        """camwatch with a pseudo-terminal for its controlling terminal and stdin:
+        from the start to the first frame line, and from a key to the end of its
+        output, which comes with its exit."""
         startup, exits = [], []
         runs = 12 if self.quick else LATENCY_RUNS
         for index in range(runs):
-            # Keys land at different points of the 100 ms key poll.
-            settle = 0.2 + (index % 10) * 0.013
-            first, exit_after_key = measure.key_to_exit(
-                [self.camwatch], self.runtime, measure.scenario(30, 100000), settle,
-                os.path.join(self.output, "hang-camwatch-terminal-stacks.txt"))
-            startup.append(first * 1e3)
-            exits.append(exit_after_key * 1e3)
+            started = time.monotonic()
+            with measure.start([self.camwatch], self.runtime, measure.scenario(30, 100000),
+                               stdin="pty") as runner:
+                runner.wait_for_frames(1, timeout=30)
+                startup.append((time.monotonic() - started) * 1e3)
+                # Keys land at different points of the 100 ms key poll.
+                runner.read_for(0.2 + (index % 10) * 0.013)
+                key_at = time.monotonic()
+                runner.press_key()
+                runner.read_for(30)
+                exits.append((time.monotonic() - key_at) * 1e3)
+                measure.finished(runner, [self.camwatch], os.path.join(
+                    self.output, "hang-camwatch-terminal-stacks.txt"), 30)
         return {"runs": runs, "startup_ms": summary(startup), "key_to_exit_ms": summary(exits),
                 "key_to_exit_p99_ms": statistics.quantiles(exits, n=100,
                                                            method="inclusive")[98]}
