@@ -307,7 +307,9 @@ def long_run_section(r):
         f"listener, {per_plug_kib(r, 'baseline'):.2f} KiB: the camera library's, not "
         "camwatch's.\n",
         f"![Resident memory over the long run, camwatch beside the null listener]"
-        f"({plot.MEMORY_NAME})\n"]
+        f"({plot.MEMORY_NAME})\n",
+        f"The plot and results.json keep one sample in {long['kept_every']}; the figures above "
+        "are fitted to all of them.\n"]
 
 
 def latency_section(r):

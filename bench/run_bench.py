@@ -35,6 +35,9 @@ LATENCY_RUNS = 60
 LONG_RUN_FPS, LONG_RUN_SIZE, REPLUG_MS = 1000, (64, 48), 200
 LONG_RUN_MINUTES, QUICK_LONG_RUN_MINUTES = 10, 0.5
 LONG_RUN_SAMPLES = 600  # at most, one a second at least
+# results.json keeps about this many of each run's samples, enough to draw; the
+# figures are fitted to all of them.
+KEPT_SAMPLES = 120
 # Under valgrind: a rate it keeps up with, and runs of N and 2N frames.
 VALGRIND_FPS = 15
 VALGRIND_FRAMES = (30, 60)
@@ -89,6 +92,14 @@ def machine_load():
         ticks = [int(field) for field in stat.readline().split()[1:9]]
         return ([float(field) for field in loadavg.read().split()[:3]],
                 sum(ticks) - ticks[3] - ticks[4], sum(ticks))
+
+
+def dumped(results):
+    """results.json's text, each list of numbers on a line of its own: a long
+    run's samples stay a line each."""
+    return re.sub(r"\[\s*([-\d.eE+]+(?:,\s*[-\d.eE+]+)*)\s*\]",
+                  lambda m: "[" + ", ".join(m.group(1).replace(",", " ").split()) + "]",
+                  json.dumps(results, indent=1))
 
 
 class Bench:
@@ -246,6 +257,7 @@ class Bench:
         descriptors and threads sampled from /proc while the frames flow."""
         seconds = self.long_run_minutes * 60
         frames, interval = round(LONG_RUN_FPS * seconds), max(1.0, seconds / LONG_RUN_SAMPLES)
+        keep = max(1, round(seconds / interval / KEPT_SAMPLES))
 
         def job(program, replug_ms):
             samples = []
@@ -257,7 +269,7 @@ class Bench:
 
             run = self.run(program, LONG_RUN_FPS, frames, on_poll=sample, width=LONG_RUN_SIZE[0],
                            height=LONG_RUN_SIZE[1], replug_ms=replug_ms)
-            return {"handled": run["handled"], "samples": samples, **settled(samples)}
+            return {"handled": run["handled"], "samples": samples[::keep], **settled(samples)}
 
         runs = self.side_by_side({name + suffix: functools.partial(job, program, replug_ms)
                                   for suffix, replug_ms in (("", 0), ("_replug", REPLUG_MS))
@@ -265,7 +277,7 @@ class Bench:
                                                         ("baseline", self.baseline))}, 1)
         return {"minutes": self.long_run_minutes, "fps": LONG_RUN_FPS, "size": LONG_RUN_SIZE,
                 "replug_ms": REPLUG_MS, "frames_sent": 2 * frames, "interval": interval,
-                "runs": {name: run for name, [run] in runs.items()}}
+                "kept_every": keep, "runs": {name: run for name, [run] in runs.items()}}
 
     def latency(self):
         """camwatch with a pseudo-terminal for its controlling terminal and stdin:
@@ -330,7 +342,7 @@ def main():
             results[key] = getattr(bench, key)()
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
     with open(os.path.join(args.output, "results.json"), "w") as raw:
-        json.dump(results, raw, indent=1)
+        raw.write(dumped(results))
     report.write(results, args.output)
     return 0
 

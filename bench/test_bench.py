@@ -138,7 +138,7 @@ def sample_results():
         "allocations": valgrind(4.0, 4.0),
         "listener_instructions": valgrind(5200.0, 2300.0),
         "long_run": {"minutes": 0.5, "fps": 1000, "size": [64, 48], "replug_ms": 200,
-                     "frames_sent": 4000, "interval": 2.0,
+                     "frames_sent": 4000, "interval": 2.0, "kept_every": 1,
                      "runs": {"camwatch": long_run(0.5, 3990), "baseline": long_run(0, 4000),
                               "camwatch_replug": long_run(2.0, 3995),
                               "baseline_replug": long_run(1.0, 3996)}},
