@@ -10,7 +10,6 @@ import time
 import camwatch_run
 import launcher
 
-FRAME_LINE = camwatch_run.FRAME_LINE
 IDLE_WINDOW = 0.3  # seconds without frame work: the frames are through
 IDLE_NS = 2_000_000  # CPU in the window below this is the key poll alone
 
@@ -20,12 +19,23 @@ class Hang(RuntimeError):
 
 
 WIDTH, HEIGHT = 640, 480  # a camera's default mode
+# What valgrind_total reads: callgrind's instructions (Ir) and memcheck's heap
+# allocations, each over a whole run.
+INSTRUCTIONS = r"^(?:summary|totals):\s+(\d+)"
+HEAP_ALLOCATIONS = r"total heap usage: ([\d,]+) allocs"
 
 
-def scenario(fps, frames):
-    """A depth and color camera; fps 0 sends as fast as it can."""
-    sensor = f"fps={fps} frames={frames} width={WIDTH} height={HEIGHT} middle_step=1"
-    return f"device vcam://bench\ndepth {sensor}\ncolor {sensor}\n"
+def scenario(fps, frames, width=WIDTH, height=HEIGHT, replug_ms=0):
+    """A depth and color camera; fps 0 sends as fast as it can. With replug_ms,
+    a second camera (a loose cable) is plugged in every replug_ms and unplugged
+    half-way to the next, for as long as the frames last."""
+    sensor = f"fps={fps} frames={frames} width={width} height={height} middle_step=1"
+    text = f"device vcam://bench\ndepth {sensor}\ncolor {sensor}\n"
+    plugs = range(replug_ms, frames * 1000 // fps, replug_ms) if replug_ms else ()
+    for at in plugs:
+        text += (f"at {at} connect vcam://loose\n" + ("depth\ncolor\n" if at == replug_ms else "")
+                 + f"at {at + replug_ms // 2} disconnect vcam://loose\n")
+    return text
 
 
 def cpu_ns(pid):
@@ -40,43 +50,52 @@ def cpu_ns(pid):
         return None
 
 
-def rss_kib(pid):
+def usage(pid):
+    """Resident memory (KiB), open descriptors and threads of `pid`; None once gone."""
     try:
         with open(f"/proc/{pid}/status") as status:
-            match = re.search(r"^VmRSS:\s+(\d+) kB", status.read(), re.MULTILINE)
+            text = status.read()
+        descriptors = len(os.listdir(f"/proc/{pid}/fd"))
     except OSError:
         return None
-    return int(match.group(1)) if match else None
+    found = [re.search(rf"^{key}:\s+(\d+)", text, re.MULTILINE) for key in ("VmRSS", "Threads")]
+    return None if None in found else [int(found[0].group(1)), descriptors, int(found[1].group(1))]
 
 
-def hang(argv, stuck, stacks_path, seconds):
-    """The launcher's Hang, with the stacks saved for the results folder."""
-    with open(stacks_path, "w") as stacks:
-        stacks.write(stuck.stacks)
-    return Hang(f"{' '.join(argv)} did not exit within {seconds} s of its key; "
-                f"every thread's stack is in {stacks_path}")
+def start(argv, runtime, scenario_text, **connected):
+    """A runner, started by `with`, for `argv` with the camera's log off: it
+    writes a line per frame, work the measured programs would pay for. The
+    prefix (valgrind) is CAMWATCH_PREFIX's unless given."""
+    return camwatch_run.Camwatch(scenario=scenario_text, runtime=runtime, binary=argv[0],
+                                 args=argv[1:], tracer=False, log=False, **connected)
 
 
-def start(argv, runtime, scenario_text, stdin="pipe", log=False, stdout=None, prefix=None):
-    """A runner, started by `with`, for `argv` with the camera's log off unless
-    asked for: it writes a line per frame, work the measured programs would pay
-    for. The prefix (valgrind) is CAMWATCH_PREFIX's unless given."""
-    return camwatch_run.Camwatch(scenario=scenario_text, stdin=stdin, runtime=runtime,
-                                 binary=argv[0], args=argv[1:], tracer=False, stdout=stdout,
-                                 log=log, prefix=prefix)
+def finished(runner, argv, stacks_path, seconds):
+    """The Result of a run whose key is written. One that outlives `seconds`
+    is a Hang, with its stacks saved for the results folder; one that fails,
+    an error."""
+    try:
+        result = runner.finish(seconds)
+    except launcher.Hang as stuck:
+        with open(stacks_path, "w") as stacks:
+            stacks.write(stuck.stacks)
+        raise Hang(f"{' '.join(argv)} did not exit within {seconds} s of its key; "
+                   f"every thread's stack is in {stacks_path}") from None
+    if result.status != 0:
+        raise RuntimeError(f"{' '.join(argv)} ended with status {result.status}")
+    return result
 
 
 def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_timeout=30,
-        on_poll=None, log_path=None, prefix=None):
+        on_poll=None, prefix=None):
     """Runs `argv` with stdin a pipe and stdout to `out_path`. Once
     `min_seconds` have passed and the process has done no frame work for
     IDLE_WINDOW, writes a key and waits for its exit. Returns its rusage.
     A process that outlives `key_timeout` after the key is a Hang."""
     with open(out_path, "wb") as out, start(argv, runtime, scenario_text, prefix=prefix,
-                                            log=log_path is not None, stdout=out) as runner:
-        started = time.monotonic()
-        last_cpu, last_busy = 0, started
-        give_up = started + 4 * min_seconds + 30
+                                            stdout=out) as runner:
+        started = last_busy = time.monotonic()
+        last_cpu, give_up = 0, started + 4 * min_seconds + 30
         while runner.running():
             time.sleep(0.05)
             now = time.monotonic()
@@ -88,58 +107,25 @@ def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_ti
             if now - started >= min_seconds and now - last_busy >= IDLE_WINDOW or now > give_up:
                 break
         runner.press_key()
-        try:
-            result = runner.finish(key_timeout)
-        except launcher.Hang as stuck:
-            raise hang(argv, stuck, stacks_path, key_timeout) from None
-        code = result.status
-        if log_path:
-            with open(runner.log_path, "rb") as log, open(log_path, "wb") as copy:
-                copy.write(log.read())
-    if code != 0:
-        raise RuntimeError(f"{' '.join(argv)} ended with status {code}; output in {out_path}")
-    return result.rusage
+        return finished(runner, argv, stacks_path, key_timeout).rusage
 
 
 def frames_handled(out_path):
-    """Frame lines camwatch printed, or the counts the baseline prints at exit."""
+    """Frame lines camwatch printed, or the counts the baseline prints at exit.
+    Line by line: a long run's output is larger than is worth holding."""
+    lines = counted = 0
     with open(out_path, "rb") as out:
-        text = out.read()
-    counts = re.findall(rb"^(?:depth|color) frames (\d+)$", text, re.MULTILINE)
-    return sum(map(int, counts)) if counts else len(FRAME_LINE.findall(text))
+        for line in out:
+            count = re.fullmatch(rb"(?:depth|color) frames (\d+)\n", line)
+            counted += int(count.group(1)) if count else 0
+            lines += bool(camwatch_run.FRAME_LINE.fullmatch(line))
+    return counted or lines
 
 
-def callgrind_total(text):
-    """Instructions (Ir) in all of a callgrind output file."""
-    match = re.search(r"^(?:summary|totals):\s+(\d+)", text, re.MULTILINE)
+def valgrind_total(pattern, text):
+    """The count `pattern` (INSTRUCTIONS, HEAP_ALLOCATIONS) finds in a valgrind
+    tool's output."""
+    match = re.search(pattern, text, re.MULTILINE)
     if not match:
-        raise ValueError("no summary or totals line in the callgrind output")
-    return int(match.group(1))
-
-
-def memcheck_allocations(text):
-    """Heap allocations that valgrind's memcheck counted in a whole run."""
-    match = re.search(r"total heap usage: ([\d,]+) allocs", text)
-    if not match:
-        raise ValueError("no heap usage summary in the memcheck log")
+        raise ValueError(f"nothing matches {pattern} in valgrind's output")
     return int(match.group(1).replace(",", ""))
-
-
-def key_to_exit(argv, runtime, scenario_text, settle_seconds, stacks_path, timeout=30):
-    """Runs `argv` with a pseudo-terminal for its controlling terminal and
-    stdin. Returns the seconds from the start to the first frame line and from
-    writing a key to the end of its output, which comes with its exit."""
-    started = time.monotonic()
-    with start(argv, runtime, scenario_text, stdin="pty") as runner:
-        runner.wait_for_frames(1, timeout=timeout)
-        first_frame = time.monotonic() - started
-        runner.read_for(settle_seconds)
-        key_at = time.monotonic()
-        runner.press_key()
-        if runner.read_for(timeout):
-            raise hang(argv, launcher.Hang("", runner.stacks()), stacks_path, timeout)
-        exit_after_key = time.monotonic() - key_at
-        status = runner.finish(timeout).status
-    if status != 0:
-        raise RuntimeError(f"{argv[0]} ended with {status} on a terminal")
-    return first_frame, exit_after_key

@@ -1,10 +1,12 @@
 """Runs every measurement of camwatch on the virtual camera and writes
 results.json and RESULTS.md into the output folder. Driven by scripts/bench.
 
-    run_bench.py <build dir> <output dir> [--quick]
+    run_bench.py <build dir> <output dir> [--quick] [--long-run-minutes N]
 """
 
 import argparse
+import concurrent.futures
+import functools
 import itertools
 import json
 import os
@@ -13,12 +15,12 @@ import re
 import statistics
 import sys
 import tempfile
-import threading
 import time
 
 import launcher
 import measure
 import report
+import targets
 
 # (frames per second per stream, frames per stream in a run, pairs of runs);
 # 0 fps sends as fast as the virtual camera can.
@@ -28,7 +30,14 @@ FIXED_PAIRS = 8
 # holding the frame and printing its line.
 SPLIT_RATES = [(30, 150, 6), (3000, 15000, 6)]
 LATENCY_RUNS = 60
-MEMORY_FRAMES = 300000
+# The long run: small frames at a high rate, so that hours of frames go through;
+# in its replug runs a second camera comes and goes, as on a loose cable.
+LONG_RUN_FPS, LONG_RUN_SIZE, REPLUG_MS = 1000, (64, 48), 200
+LONG_RUN_MINUTES, QUICK_LONG_RUN_MINUTES = 10, 0.5
+LONG_RUN_SAMPLES = 600  # at most, one a second at least
+# results.json keeps about this many of each run's samples, enough to draw; the
+# figures are fitted to all of them.
+KEPT_SAMPLES = 120
 # Under valgrind: a rate it keeps up with, and runs of N and 2N frames.
 VALGRIND_FPS = 15
 VALGRIND_FRAMES = (30, 60)
@@ -49,52 +58,81 @@ def net_cpu_us(runs, fixed, sent):
             for run in runs]
 
 
-def machine_times():
-    """Busy and total CPU time of the whole machine so far, in clock ticks."""
-    with open("/proc/stat") as stat:
+def settled(samples):
+    """Of [seconds, KiB, descriptors, threads] samples: the memory slope fitted
+    from targets.SETTLE_SECONDS on (KiB an hour) and the rise of that line over
+    the part it fits; the first sample, the first settled one and the last."""
+    later = [sample for sample in samples if sample[0] >= targets.SETTLE_SECONDS]
+    if len(later) < 2:
+        raise RuntimeError("fewer than two samples after the start settled")
+    seconds = later[-1][0] - later[0][0]
+    slope = statistics.linear_regression([s[0] for s in later], [s[1] for s in later]).slope
+    return {"slope_kib_per_hour": slope * 3600, "rise_kib": slope * seconds,
+            "settled_seconds": seconds, "start": samples[0], "settled": later[0],
+            "end": later[-1]}
+
+
+def revision():
+    """The commit measured and whether the tree had changes beside it; None
+    outside a git checkout."""
+    try:
+        here = os.path.dirname(os.path.abspath(__file__))
+        head, status = (launcher.run(["git", *args], text=True, cwd=here)
+                        for args in (["rev-parse", "HEAD"], ["status", "--porcelain"]))
+    except OSError:
+        return None
+    return None if head.returncode or status.returncode else {
+        "commit": head.stdout.strip(), "dirty": bool(status.stdout.strip())}
+
+
+def machine_load():
+    """The load averages, and the busy and total CPU time of the whole machine
+    so far, in clock ticks."""
+    with open("/proc/loadavg") as loadavg, open("/proc/stat") as stat:
         ticks = [int(field) for field in stat.readline().split()[1:9]]
-    idle = ticks[3] + ticks[4]
-    return sum(ticks) - idle, sum(ticks)
+        return ([float(field) for field in loadavg.read().split()[:3]],
+                sum(ticks) - ticks[3] - ticks[4], sum(ticks))
 
 
-def load_average():
-    with open("/proc/loadavg") as loadavg:
-        return [float(field) for field in loadavg.read().split()[:3]]
+def dumped(results):
+    """results.json's text, each list of numbers on a line of its own: a long
+    run's samples stay a line each."""
+    return re.sub(r"\[\s*([-\d.eE+]+(?:,\s*[-\d.eE+]+)*)\s*\]",
+                  lambda m: "[" + ", ".join(m.group(1).replace(",", " ").split()) + "]",
+                  json.dumps(results, indent=1))
 
 
 class Bench:
-    def __init__(self, build, workdir, output, quick):
+    def __init__(self, build, workdir, output, quick, long_run_minutes):
         self.camwatch = os.path.join(build, "camwatch")
         self.baseline = os.path.join(build, "bench", "baseline")
+        self.pair = {"camwatch": [self.camwatch], "baseline": [self.baseline]}
         self.runtime = os.path.join(build, "runtime")
         self.gbench = os.path.join(build, "bench", "middle_pixel_line_bench")
-        self.workdir = workdir
-        self.output = output
-        self.quick = quick
+        self.workdir, self.output, self.quick = workdir, output, quick
+        self.long_run_minutes = long_run_minutes
         self.serial = itertools.count(1)
 
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=None, on_poll=None, out=None, log_path=None,
-            args=()):
-        """One run until its frames are through, then a key; what it cost."""
+    def run(self, program, fps, frames, prefix=None, on_poll=None, args=(), **shape):
+        """One run until its frames are through, then a key; what it cost. The
+        shape (size, replugs) is measure.scenario's."""
         name = os.path.basename(program) + "".join("-" + arg.lstrip("-") for arg in args)
-        out = out or self.path(name + ".out")
+        out = self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
         usage = measure.run([program, *args], self.runtime,
-                            measure.scenario(fps, frames),
+                            measure.scenario(fps, frames, **shape),
                             out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
                             min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
-                            log_path=log_path, prefix=prefix)
+                            prefix=prefix)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
                 "switches": usage.ru_nvcsw + usage.ru_nivcsw,
                 "handled": measure.frames_handled(out)}
 
     def scaled(self, frames):
         return max(30, frames // 10) if self.quick else frames
-
-    # Per-frame line alone ---------------------------------------------------
 
     def line_alone(self):
         """Google Benchmark's median CPU ns of the product's line functions."""
@@ -110,117 +148,82 @@ class Bench:
         return {entry["run_name"]: entry["cpu_time"] for entry in benchmarks
                 if entry.get("aggregate_name") == "median"}
 
-    # CPU per frame against the baseline -------------------------------------
-
-    def side_by_side(self, programs, fps, frames, count):
-        """Rounds of runs of `programs` (name: program and its arguments) side by
-        side, so that all see the same load of the shared machine; which starts
-        first turns round by round."""
-        runs = {name: [] for name in programs}
-        names = sorted(programs)
-        for index in range(count):
-            results = {}
-
-            def run(name):
-                program, *args = programs[name]
-                try:
-                    results[name] = self.run(program, fps, frames, args=args)
-                except Exception as error:  # raised again below, on the main thread
-                    results[name] = error
-
-            order = names[index % len(names):] + names[:index % len(names)]
-            threads = [threading.Thread(target=run, args=(name,)) for name in order]
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join()
-            for name, result in results.items():
-                if isinstance(result, Exception):
-                    raise result
-                runs[name].append(result)
+    @staticmethod
+    def side_by_side(jobs, count):
+        """Rounds of the runs `jobs` (name: function) side by side, each on a
+        thread of its own, so that all see the same load of the shared machine;
+        which starts first turns round by round. Their results by name."""
+        runs = {name: [] for name in jobs}
+        names = sorted(jobs)
+        with concurrent.futures.ThreadPoolExecutor(len(names)) as pool:
+            for index in range(count):
+                turn = index % len(names)
+                started = {name: pool.submit(jobs[name]) for name in names[turn:] + names[:turn]}
+                for name, job in started.items():
+                    runs[name].append(job.result())
         return runs
 
-    def pairs(self, fps, frames, count):
-        return self.side_by_side({"camwatch": [self.camwatch], "baseline": [self.baseline]},
-                                 fps, frames, count)
+    def programs(self, programs, fps, frames, count):
+        """side_by_side of `programs` (name: program and its arguments)."""
+        return self.side_by_side({name: functools.partial(self.run, argv[0], fps, frames,
+                                                          args=argv[1:])
+                                  for name, argv in programs.items()},
+                                 2 if self.quick else count)
 
     def cpu_per_frame(self):
-        busy_before, total_before = machine_times()
-        load_before = load_average()
-        fixed = self.pairs(30, 0, 2 if self.quick else FIXED_PAIRS)
+        load_before, busy_before, total_before = machine_load()
+        fixed = self.programs(self.pair, 30, 0, FIXED_PAIRS)
         # Start, teardown and the key poll: what a run costs without frames.
-        fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
-                             for key in ("user", "system", "switches")}
-                      for name, runs in fixed.items()}
-        measured_cpu = sum(run["user"] + run["system"] for runs in fixed.values() for run in runs)
+        self.fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
+                                  for key in ("user", "system", "switches")}
+                           for name, runs in fixed.items()}
+        measured = [run for runs in fixed.values() for run in runs]
         rows = []
         for fps, frames, count in RATES:
-            frames = self.scaled(frames)
-            runs = self.pairs(fps, frames, 2 if self.quick else count)
-            sent = 2 * frames
-            row = {"fps": fps, "frames_sent": sent}
-            per_frame = {}
+            sent = 2 * self.scaled(frames)
+            runs = self.programs(self.pair, fps, sent // 2, count)
+            us = {name: net_cpu_us(program_runs, self.fixed_cost[name], sent)
+                  for name, program_runs in runs.items()}
+            row = {"fps": fps, "frames_sent": sent,
+                   "ratio": summary([c / b for c, b in zip(us["camwatch"], us["baseline"])])}
             for name, program_runs in runs.items():
-                base = fixed_cost[name]
-
-                def net(key, program_runs=program_runs, base=base):
-                    return [(run[key] - base[key]) / sent for run in program_runs]
-
-                per_frame[name] = net_cpu_us(program_runs, base, sent)
-                row[name] = {"us": summary(per_frame[name]),
-                             "user_us": statistics.median(net("user")) * 1e6,
-                             "system_us": statistics.median(net("system")) * 1e6,
-                             "switches": statistics.median(net("switches")),
-                             "handled_min": min(run["handled"] for run in program_runs)}
-                measured_cpu += sum(run["user"] + run["system"] for run in program_runs)
-            row["ratio"] = summary([c / b for c, b in zip(per_frame["camwatch"],
-                                                          per_frame["baseline"])])
+                net = {key: statistics.median((run[key] - self.fixed_cost[name][key]) / sent
+                                              for run in program_runs)
+                       for key in ("user", "system", "switches")}
+                row[name] = {"us": summary(us[name]), "user_us": net["user"] * 1e6,
+                             "system_us": net["system"] * 1e6, "switches": net["switches"],
+                             "handled": sum(run["handled"] for run in program_runs)}
+                measured += program_runs
             rows.append(row)
             print(f"  {report.rate_name(fps)} fps: ratio {row['ratio']['median']:.3f} "
                   f"(quartiles {row['ratio']['q1']:.3f} to {row['ratio']['q3']:.3f})",
                   flush=True)
-        busy_after, total_after = machine_times()
-        ticks = os.sysconf("SC_CLK_TCK")
-        self.fixed_cost = fixed_cost
+        load_after, busy_after, total_after = machine_load()
+        total = total_after - total_before
         return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
-                             for name, cost in fixed_cost.items()},
+                             for name, cost in self.fixed_cost.items()},
                 "rows": rows,
-                "load": {"before": load_before, "after": load_average(),
-                         "busy": (busy_after - busy_before) / (total_after - total_before),
-                         "measured": measured_cpu * ticks / (total_after - total_before)}}
+                "load": {"before": load_before, "after": load_after,
+                         "busy": (busy_after - busy_before) / total,
+                         "measured": sum(run["user"] + run["system"] for run in measured)
+                         * os.sysconf("SC_CLK_TCK") / total}}
 
     def cost_split(self):
         """camwatch, the baseline, and the baseline holding each frame until the
         next as camwatch does, side by side: holding against printing. The held
         baseline's fixed cost is the baseline's, the same program."""
-        programs = {"camwatch": [self.camwatch], "baseline": [self.baseline],
-                    "holding": [self.baseline, "--hold"]}
+        programs = dict(self.pair, holding=[self.baseline, "--hold"])
         fixed = dict(self.fixed_cost, holding=self.fixed_cost["baseline"])
         rows = []
         for fps, frames, count in SPLIT_RATES:
-            frames = self.scaled(frames)
-            runs = self.side_by_side(programs, fps, frames, 2 if self.quick else count)
-            row = {"fps": fps, "frames_sent": 2 * frames, "rounds": len(runs["camwatch"])}
-            for name, program_runs in runs.items():
-                row[name] = summary(net_cpu_us(program_runs, fixed[name], 2 * frames))
-            rows.append(row)
+            sent = 2 * self.scaled(frames)
+            runs = self.programs(programs, fps, sent // 2, count)
+            rows.append({"fps": fps, "frames_sent": sent, "rounds": len(runs["camwatch"]),
+                         **{name: summary(net_cpu_us(program_runs, fixed[name], sent))
+                            for name, program_runs in runs.items()}})
         return {"rows": rows}
 
-    # Frames and allocations -------------------------------------------------
-
-    def delivery(self):
-        """Frames the virtual camera says it sent against lines camwatch printed."""
-        rows = []
-        for fps, frames, _ in RATES:
-            log_path = self.path("vcam.log")
-            result = self.run(self.camwatch, fps, self.scaled(frames), log_path=log_path)
-            with open(log_path) as log:
-                sent = sum(int(count) for count in
-                           re.findall(r"^sent \S+ \S+ (\d+)$", log.read(), re.MULTILINE))
-            rows.append({"fps": fps, "sent": sent, "printed": result["handled"]})
-        return rows
-
-    def under_valgrind(self, tool_args, read_total):
+    def under_valgrind(self, options, total):
         """Runs of N and 2N frames per stream of each program under valgrind:
         per frame is the difference of the totals over the difference of the
         frames sent, free of start, teardown and first-call costs."""
@@ -230,61 +233,72 @@ class Bench:
             totals, handled = [], []
             for frames in counts:
                 out = self.path("valgrind.out")
-                run = self.run(program, VALGRIND_FPS, frames,
-                               prefix=["valgrind", *tool_args(out)])
+                handled.append(self.run(program, VALGRIND_FPS, frames, prefix=[
+                    "valgrind", *(option.format(out) for option in options)])["handled"])
                 with open(out) as text:
-                    totals.append(read_total(text.read()))
-                handled.append(run["handled"])
+                    totals.append(measure.valgrind_total(total, text.read()))
             result[name] = {"totals": totals, "handled": handled,
                             "per_frame": (totals[1] - totals[0]) / (2 * (counts[1] - counts[0]))}
         result["own_per_frame"] = result["camwatch"]["per_frame"] - result["baseline"]["per_frame"]
         return result
 
     def allocations(self):
-        return self.under_valgrind(lambda out: ["--tool=memcheck", f"--log-file={out}"],
-                                   measure.memcheck_allocations)
+        return self.under_valgrind(["--tool=memcheck", "--log-file={}"], measure.HEAP_ALLOCATIONS)
 
     def listener_instructions(self):
         """Instructions from the library's call into a frame listener to its return."""
-        return self.under_valgrind(
-            lambda out: ["--tool=callgrind", f"--callgrind-out-file={out}",
-                         "--toggle-collect=*NewFrameListener::callback*"],
-            measure.callgrind_total)
+        return self.under_valgrind(["--tool=callgrind", "--callgrind-out-file={}",
+                                    "--toggle-collect=*NewFrameListener::callback*"],
+                                   measure.INSTRUCTIONS)
 
-    # Memory and the key ------------------------------------------------------
+    def long_run(self):
+        """camwatch beside the null listener for the set time, on frames alone
+        and with a camera replugged, all four at once: resident memory, open
+        descriptors and threads sampled from /proc while the frames flow."""
+        seconds = self.long_run_minutes * 60
+        frames, interval = round(LONG_RUN_FPS * seconds), max(1.0, seconds / LONG_RUN_SAMPLES)
+        keep = max(1, round(seconds / interval / KEPT_SAMPLES))
 
-    def memory(self):
-        out = self.path("camwatch.out")
-        samples = []
+        def job(program, replug_ms):
+            samples = []
 
-        def sample(pid, seconds):
-            if not samples or seconds - samples[-1][0] >= 0.5:
-                with open(out, "rb") as printed:
-                    lines = printed.read().count(b"\n")
-                samples.append((seconds, lines, measure.rss_kib(pid)))
+            def sample(pid, at):  # sample k at the first poll from k * interval on
+                now = len(samples) * interval <= at < seconds and measure.usage(pid)
+                if now:
+                    samples.append([round(at, 2), *now])
 
-        frames = self.scaled(MEMORY_FRAMES)
-        self.run(self.camwatch, 0, frames, on_poll=sample, out=out)
-        # The first sample with a frame line in it: one line is the device's.
-        flowing = [s for s in samples if s[1] > 1 and s[2] is not None]
-        if len(flowing) < 2:
-            raise RuntimeError("fewer than two memory samples while frames flowed")
-        steps = [(later[2] - earlier[2], later[0]) for earlier, later in zip(flowing, flowing[1:])]
-        return {"frames_sent": 2 * frames, "samples": flowing,
-                "growth_kib": flowing[-1][2] - flowing[0][2],
-                "largest_step": max(steps), "max_kib": max(s[2] for s in flowing)}
+            run = self.run(program, LONG_RUN_FPS, frames, on_poll=sample, width=LONG_RUN_SIZE[0],
+                           height=LONG_RUN_SIZE[1], replug_ms=replug_ms)
+            return {"handled": run["handled"], "samples": samples[::keep], **settled(samples)}
+
+        runs = self.side_by_side({name + suffix: functools.partial(job, program, replug_ms)
+                                  for suffix, replug_ms in (("", 0), ("_replug", REPLUG_MS))
+                                  for name, program in (("camwatch", self.camwatch),
+                                                        ("baseline", self.baseline))}, 1)
+        return {"minutes": self.long_run_minutes, "fps": LONG_RUN_FPS, "size": LONG_RUN_SIZE,
+                "replug_ms": REPLUG_MS, "frames_sent": 2 * frames, "interval": interval,
+                "kept_every": keep, "runs": {name: run for name, [run] in runs.items()}}
 
     def latency(self):
+        """camwatch with a pseudo-terminal for its controlling terminal and stdin:
+        from the start to the first frame line, and from a key to the end of its
+        output, which comes with its exit."""
         startup, exits = [], []
         runs = 12 if self.quick else LATENCY_RUNS
         for index in range(runs):
-            # Keys land at different points of the 100 ms key poll.
-            settle = 0.2 + (index % 10) * 0.013
-            first, exit_after_key = measure.key_to_exit(
-                [self.camwatch], self.runtime, measure.scenario(30, 100000), settle,
-                os.path.join(self.output, "hang-camwatch-terminal-stacks.txt"))
-            startup.append(first * 1e3)
-            exits.append(exit_after_key * 1e3)
+            started = time.monotonic()
+            with measure.start([self.camwatch], self.runtime, measure.scenario(30, 100000),
+                               stdin="pty") as runner:
+                runner.wait_for_frames(1, timeout=30)
+                startup.append((time.monotonic() - started) * 1e3)
+                # Keys land at different points of the 100 ms key poll.
+                runner.read_for(0.2 + (index % 10) * 0.013)
+                key_at = time.monotonic()
+                runner.press_key()
+                runner.read_for(30)
+                exits.append((time.monotonic() - key_at) * 1e3)
+                measure.finished(runner, [self.camwatch], os.path.join(
+                    self.output, "hang-camwatch-terminal-stacks.txt"), 30)
         return {"runs": runs, "startup_ms": summary(startup), "key_to_exit_ms": summary(exits),
                 "key_to_exit_p99_ms": statistics.quantiles(exits, n=100,
                                                            method="inclusive")[98]}
@@ -294,7 +308,7 @@ def machine():
     with open("/proc/cpuinfo") as cpuinfo:
         model = re.search(r"^model name\s*:\s*(.*)$", cpuinfo.read(), re.MULTILINE)
     return {"cpus": os.cpu_count(), "cpu": model.group(1) if model else "unknown",
-            "kernel": platform.release(),
+            "kernel": platform.release(), "revision": revision(),
             "date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())}
 
 
@@ -303,28 +317,32 @@ def main():
     parser.add_argument("build")
     parser.add_argument("output")
     parser.add_argument("--quick", action="store_true", help="fewer and shorter runs")
+    parser.add_argument("--long-run-minutes", type=float,
+                        help=f"length of the long run (default {LONG_RUN_MINUTES}, "
+                        f"{QUICK_LONG_RUN_MINUTES} with --quick)")
     args = parser.parse_args()
+    minutes = args.long_run_minutes or (QUICK_LONG_RUN_MINUTES if args.quick
+                                        else LONG_RUN_MINUTES)
     results = {"machine": machine(), "quick": args.quick,
                "config": {"width": measure.WIDTH, "height": measure.HEIGHT,
                           "valgrind_fps": VALGRIND_FPS}}
     steps = [("line_alone", "per-frame line, Google Benchmark"),
              ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
              ("cost_split", "camwatch's extra CPU, holding frames against printing"),
-             ("delivery", "frames sent against lines printed"),
              ("allocations", "heap allocations per frame, memcheck"),
              ("listener_instructions", "frame listener instructions, callgrind"),
-             ("memory", "resident memory over a long run"),
+             ("long_run", f"long run, {minutes:g} min: memory, descriptors and threads"),
              ("latency", "key to exit on a terminal")]
     with tempfile.TemporaryDirectory(prefix="camwatch-bench-") as workdir:
         bench = Bench(os.path.abspath(args.build), workdir, os.path.abspath(args.output),
-                      args.quick)
+                      args.quick, minutes)
         for key, title in steps:
             started = time.monotonic()
             print(f"{title} ...", flush=True)
             results[key] = getattr(bench, key)()
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
     with open(os.path.join(args.output, "results.json"), "w") as raw:
-        json.dump(results, raw, indent=1)
+        raw.write(dumped(results))
     report.write(results, args.output)
     return 0
 

@@ -3,6 +3,7 @@ wrong figures in RESULTS.md without any error, and a hang must fail the run."""
 
 import copy
 import itertools
+import json
 import os
 import re
 import sys
@@ -19,13 +20,14 @@ import targets
 
 class Readers(unittest.TestCase):
     def test_valgrind_totals(self):
-        self.assertEqual(measure.callgrind_total("events: Ir\nsummary: 577816\n"), 577816)
-        self.assertEqual(measure.callgrind_total("totals: 12\n"), 12)
+        total = measure.valgrind_total
+        self.assertEqual(total(measure.INSTRUCTIONS, "events: Ir\nsummary: 577816\n"), 577816)
+        self.assertEqual(total(measure.INSTRUCTIONS, "totals: 12\n"), 12)
         log = "==1== HEAP SUMMARY:\n==1==   total heap usage: 1,234 allocs, 1,200 frees, 9 bytes"
-        self.assertEqual(measure.memcheck_allocations(log), 1234)
-        for reader in (measure.callgrind_total, measure.memcheck_allocations):
+        self.assertEqual(total(measure.HEAP_ALLOCATIONS, log), 1234)
+        for pattern in (measure.INSTRUCTIONS, measure.HEAP_ALLOCATIONS):
             with self.assertRaises(ValueError):
-                reader("events: Ir\n")
+                total(pattern, "events: Ir\n")
 
     def test_frames_handled_of_either_program(self):
         with tempfile.TemporaryDirectory() as workdir:
@@ -38,10 +40,31 @@ class Readers(unittest.TestCase):
                 out.write(b"depth frames 45\ncolor frames 50\n")
             self.assertEqual(measure.frames_handled(path), 95)
 
-    def test_summary_median_and_quartiles(self):
+    def test_usage_counts_descriptors_threads_and_memory(self):
+        before = measure.usage(os.getpid())
+        with open(__file__), tempfile.TemporaryFile():
+            during = measure.usage(os.getpid())
+        self.assertGreater(before[0], 1000)
+        self.assertEqual(during[1] - before[1], 2)
+        self.assertEqual(during[2], before[2])
+        self.assertIsNone(measure.usage(2 ** 22 + 1))
+
+    def test_the_loose_camera_comes_and_goes_while_the_frames_last(self):
+        text = measure.scenario(1000, 1000, 64, 48, replug_ms=200)
+        events = re.findall(r"^at (\d+) (connect|disconnect) vcam://loose$", text, re.M)
+        self.assertEqual([(int(at), what) for at, what in events],
+                         [(at + half, ("connect", "disconnect")[bool(half)])
+                          for at in (200, 400, 600, 800) for half in (0, 100)])
+        self.assertIn("depth fps=1000 frames=1000 width=64 height=48", text)
+        self.assertNotIn("loose", measure.scenario(1000, 1000))
+
+    def test_summary_median_and_quartiles_and_a_slope_needs_a_settled_run(self):
         s = run_bench.summary([5, 1, 4, 2, 3])
         self.assertEqual((s["median"], s["q1"], s["q3"], s["min"], s["max"]), (3, 2, 4, 1, 5))
         self.assertEqual(run_bench.summary([7])["q3"], 7)
+        # The slope itself is judged in the report's tests, start climb and all.
+        with self.assertRaises(RuntimeError):
+            run_bench.settled([[t, 4096, 3, 5] for t in range(targets.SETTLE_SECONDS + 1)])
 
 
 class Runs(unittest.TestCase):
@@ -71,11 +94,11 @@ class Runs(unittest.TestCase):
 def sample_results():
     def side(us, handled):
         return {"us": run_bench.summary([us, us * 1.1]), "user_us": us / 2,
-                "system_us": us / 2, "switches": 3.5, "handled_min": handled}
+                "system_us": us / 2, "switches": 3.5, "handled": handled}
 
-    def cpu_row(fps, camwatch, baseline, handled):
+    def cpu_row(fps, camwatch, baseline, handled, read=None):
         return {"fps": fps, "frames_sent": 300, "camwatch": side(camwatch, handled),
-                "baseline": side(baseline, handled),
+                "baseline": side(baseline, read or handled),
                 "ratio": run_bench.summary([camwatch / baseline] * 3)}
 
     def valgrind(camwatch, baseline):
@@ -91,10 +114,15 @@ def sample_results():
                    for name, us in (("baseline", baseline), ("holding", holding),
                                     ("camwatch", camwatch))}}
 
-    samples = [[0.2, 5, 10240], [0.7, 700, 10496], [1.2, 1400, 10530], [1.7, 2100, 10530]]
+    def long_run(slope, handled):
+        samples = [[t + 0.02, 4096 + t * 64 * (t < 4) + round(slope * t), 7 + (t > 0), 5]
+                   for t in range(0, 40, 2)]
+        return {"handled": handled, "samples": samples, **run_bench.settled(samples)}
+
     latency = run_bench.summary([1.5, 2.5, 3.5])
     return {
-        "machine": {"cpus": 2, "cpu": "cpu", "kernel": "k", "date": "today"},
+        "machine": {"cpus": 2, "cpu": "cpu", "kernel": "k", "date": "today",
+                    "revision": {"commit": "c0ffee" * 6 + "beef", "dirty": False}},
         "quick": False, "config": {"width": 640, "height": 480, "valgrind_fps": 15},
         "line_alone": {f"{kind}/{frame}": ns
                        for kind, ns in (("formatOnly", 111.0), ("formatAndPrint", 612.0))
@@ -102,18 +130,18 @@ def sample_results():
         "cpu_per_frame": {"fixed_ms": {"camwatch": 9.5, "baseline": 8.5},
                           "load": {"before": [1.5, 1, 1], "after": [2.5, 1, 1],
                                    "busy": 0.625, "measured": 0.0625},
-                          "rows": [cpu_row(30, 130.0, 100.0, 300),
-                                   cpu_row(3000, 50.0, 49.0, 280),
-                                   cpu_row(0, 20.0, 20.0, 30)]},
+                          "rows": [cpu_row(30, 130.0, 100.0, 600),
+                                   cpu_row(3000, 50.0, 49.0, 280, 281),
+                                   cpu_row(0, 20.0, 20.0, 30, 60)]},
         "cost_split": {"rows": [split_row(30, 100.0, 110.0, 130.0),
                                 split_row(3000, 49.0, 49.5, 50.0)]},
-        "delivery": [{"fps": 30, "sent": 300, "printed": 300},
-                     {"fps": 3000, "sent": 300, "printed": 290},
-                     {"fps": 0, "sent": 300, "printed": 30}],
         "allocations": valgrind(4.0, 4.0),
         "listener_instructions": valgrind(5200.0, 2300.0),
-        "memory": {"frames_sent": 600, "samples": samples, "growth_kib": 290,
-                   "largest_step": [256, 0.7], "max_kib": 10530},
+        "long_run": {"minutes": 0.5, "fps": 1000, "size": [64, 48], "replug_ms": 200,
+                     "frames_sent": 4000, "interval": 2.0, "kept_every": 1,
+                     "runs": {"camwatch": long_run(0.5, 3990), "baseline": long_run(0, 4000),
+                              "camwatch_replug": long_run(2.0, 3995),
+                              "baseline_replug": long_run(1.0, 3996)}},
         "latency": {"runs": 3, "startup_ms": latency, "key_to_exit_ms": latency,
                     "key_to_exit_p99_ms": 3.5},
     }
@@ -135,19 +163,58 @@ class Report(unittest.TestCase):
         text = report.render(sample_results())
         self.assertIn(f"<= {targets.CPU_RATIO_MAX}x the baseline's at every rate (median of "
                       "the pairs) | worst 1.300x, at 30 fps | **MISSED** |", text)
-        self.assertIn("| 10 of 600 not printed | **MISSED** |", text)
+        self.assertIn("| worst 0.36% fewer, at 3000 fps (3 pairs) | met |", text)
         self.assertIn("| +0.000 | met |", text)
-        self.assertIn("| +290 KiB | **MISSED** |", text)
+        # Settled from 10 s to 38 s: 0.5 KiB/s alone; replugged 2 and 1 KiB/s, 200 ms apart.
+        self.assertIn("| +1800.0 KiB/h, fitted rise +14.0 KiB over 28 s | met |", text)
+        self.assertIn("| camwatch +7200.0 KiB/h, fitted rise +56.0 KiB over 28 s; null listener "
+                      "+3600.0 KiB/h, fitted rise +28.0 KiB over 28 s | **MISSED** |", text)
+        self.assertIn("| +0 descriptors, +0 threads | met |", text)
+        self.assertIn("camwatch kept 0.30 KiB more for each plug-in than on frames alone, the "
+                      "null listener, which has no device listener, 0.20 KiB", text)
+        self.assertIn("- Long run (camwatch, a camera replugged): resident memory 4096 / 4116 / "
+                      "4172 KiB, descriptors 7 / 8 / 8, threads 5 / 5 / 5", text)
+        self.assertNotIn("- Long run (camwatch, frames alone)", text)
+        self.assertIn("read 281 of the 900 frames sent, 937 a second per stream", text)
         self.assertIn("| 3.5 ms | met |", text)
         self.assertIn("- CPU at 30 fps: camwatch used +31.5 µs per frame more", text)
         # The split medians: 100, 110 and 130 µs, each with a run 1.2 times as costly.
         self.assertIn("at 30 fps, the baseline used +11.0 µs per frame more when it kept "
                       "each frame until the next, as camwatch does, and camwatch +22.0 µs more "
                       "than that held baseline", text)
-        self.assertIn("read at worst 280 of 300 and camwatch printed at worst 280: the "
-                      "baseline loses as many", text)
-        self.assertIn("the largest rise between two samples was +256 KiB, at 0.7 s", text)
         self.assertNotIn("- CPU at 3000 fps", text)
+
+    def test_misses_of_frames_descriptors_and_threads(self):
+        results = sample_results()
+        results["cpu_per_frame"]["rows"][0]["camwatch"]["handled"] = 593
+        results["long_run"]["runs"]["camwatch"]["end"][2:] = [9, 6]
+        text = report.render(results)
+        self.assertIn("| worst 1.17% fewer, at 30 fps (3 pairs) | **MISSED** |", text)
+        self.assertIn("- Frames at 30 fps (3 pairs): camwatch printed 593, the null listener "
+                      "read 600.", text)
+        self.assertIn("| +1 descriptors, +1 threads | **MISSED** |", text)
+        self.assertIn("- Long run (camwatch, frames alone): ", text)
+
+    def test_the_report_names_what_it_measured(self):
+        results = sample_results()
+        commit = results["machine"]["revision"]["commit"]
+        self.assertIn(f"Measured: revision {commit}, a clean tree; run today.",
+                      report.render(results))
+        results["machine"]["revision"]["dirty"] = True
+        self.assertIn(f"revision {commit}, with uncommitted changes;", report.render(results))
+        results["machine"]["revision"] = None
+        self.assertIn("revision unknown", report.render(results))
+        found = run_bench.revision()
+        if found:  # in a git checkout, as scripts/bench runs
+            self.assertRegex(found["commit"], "^[0-9a-f]{40}$")
+        # The committed report names the revision and date of its results.
+        folder = os.path.dirname(os.path.abspath(__file__))
+        with open(os.path.join(folder, "results.json")) as raw:
+            machine = json.load(raw)["machine"]
+        with open(os.path.join(folder, "RESULTS.md")) as text:
+            header = " ".join(text.read().split("\n## ")[0].split())
+        self.assertIn(f"Measured: revision {machine['revision']['commit']},", header)
+        self.assertIn(f"run {machine['date']}", header)
 
     def test_every_figure_comes_from_the_results(self):
         """Render the results, then the same results with every figure moved:
@@ -159,8 +226,8 @@ class Report(unittest.TestCase):
 
         first = figures_by_wording(report.render(sample_results()))
         second = figures_by_wording(report.render(changed(copy.deepcopy(sample_results()))))
-        limits = {str(value) for value in vars(targets).values()
-                  if isinstance(value, (int, float))}
+        limits = {form.format(value) for value in vars(targets).values()
+                  if isinstance(value, (int, float)) for form in ("{}", "{:.0%}")}
         fixed = [(wording, old) for wording, figures in first.items() if wording in second
                  for old, new in zip(figures, second[wording]) if old == new
                  and old not in limits]
@@ -168,35 +235,29 @@ class Report(unittest.TestCase):
 
 
 class Plot(unittest.TestCase):
-    def test_points_are_each_programs_own_in_rate_order_flat_out_last(self):
+    def test_points_are_each_programs_own_in_rate_order_flat_out_last_with_quartile_bars(self):
         results = sample_results()
         rows = results["cpu_per_frame"]["rows"]
         rows.insert(0, rows.pop())  # flat out first, 3000 before 30
         rows[1], rows[2] = rows[2], rows[1]
         points = plot.series(results)
         self.assertEqual(points["labels"], ["30", "3000", "max"])
-        # The sample's runs: us and 1.1 us, so the quartiles are the median -/+ 2.5%.
-        camwatch_30, baseline_30 = points["camwatch"][0], points["baseline"][0]
-        self.assertAlmostEqual(camwatch_30[0], 136.5)
-        self.assertAlmostEqual(baseline_30[0], 105.0)
-        self.assertLess(camwatch_30[1], camwatch_30[0])
-        self.assertGreater(camwatch_30[2], camwatch_30[0])
-        self.assertAlmostEqual(points["ratio"][0][0], 1.3)
-        self.assertAlmostEqual(points["ratio"][2][0], 1.0)
-
-    def test_error_bars_reach_the_quartiles(self):
-        medians, (down, up) = plot.error_bars([(10.0, 8.0, 13.0), (5.0, 5.0, 6.0)])
-        self.assertEqual(medians, [10.0, 5.0])
-        self.assertEqual(down, [2.0, 0.0])
-        self.assertEqual(up, [3.0, 1.0])
+        self.assertEqual([points[key][0]["median"] for key in ("camwatch", "baseline", "ratio")],
+                         [136.5, 105.0, 1.3])
+        self.assertAlmostEqual(points["ratio"][2]["median"], 1.0)
+        medians, (down, up) = plot.error_bars([{"median": 10.0, "q1": 8.0, "q3": 13.0},
+                                               {"median": 5.0, "q1": 5.0, "q3": 6.0}])
+        self.assertEqual((medians, down, up), ([10.0, 5.0], [2.0, 0.0], [3.0, 1.0]))
 
     def test_the_results_show_the_plot_they_are_written_with(self):
         with tempfile.TemporaryDirectory() as folder:
             report.write(sample_results(), folder)
-            with open(os.path.join(folder, plot.NAME), "rb") as picture:
-                self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
             with open(os.path.join(folder, "RESULTS.md")) as text:
-                self.assertIn(f"]({plot.NAME})", text.read())
+                written = text.read()
+            for name in (plot.NAME, plot.MEMORY_NAME):
+                with open(os.path.join(folder, name), "rb") as picture:
+                    self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
+                self.assertIn(f"]({name})", written)
 
 
 if __name__ == "__main__":
