@@ -138,3 +138,19 @@ step_fresh-root-arm64() {
     echo "--- scripts/test as root"
     as_root sh -c 'cd /src/camwatch && scripts/test' </dev/null
 }
+
+# step_setup-levels: on a fresh amd64 root, as root, every level of
+# scripts/setup on its own, in a fixed order, then all of them again, which
+# must install nothing more
+step_setup-levels() {
+    local level again
+    fresh_root amd64 || return 1
+    for level in $(as_root sh -c 'cd /src/camwatch && scripts/setup --levels'); do
+        echo "--- scripts/setup $level"
+        as_root sh -c "cd /src/camwatch && scripts/setup $level" </dev/null >"$fresh/setup-$level.log" 2>&1 ||
+            { cat "$fresh/setup-$level.log"; echo "scripts/setup $level failed"; return 1; }
+        grep -E '^scripts/setup: installing' "$fresh/setup-$level.log" || echo "    nothing more to install"
+    done
+    again="$(as_root sh -c 'cd /src/camwatch && scripts/setup all' </dev/null 2>&1)"
+    [ -z "$again" ] || { echo "$again"; echo "scripts/setup all installed more after every level had run"; return 1; }
+}
