@@ -1,8 +1,8 @@
 # shellcheck shell=bash disable=SC2154 # root, out and logs are scripts/check's
 # A fresh machine, as a new user meets it: the run's clean root unpacked, a
 # clone of HEAD in it, and there the README's commands. Needs root (chroot
-# and mounts); every mount is undone and the root deleted when the step ends.
-# Sourced by scripts/check.
+# and mounts); every mount is undone when the step ends, and the root deleted
+# unless a later step goes on in it. Sourced by scripts/check.
 
 fresh_clean_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
     LANG=C.UTF-8 TERM=xterm)
@@ -24,32 +24,43 @@ fresh_cleanup() {
     # Never delete through a mount that is still there: it could be the host's /dev.
     if [ -n "$(fresh_mounts)" ]; then
         echo "fresh root: mounts left under $fresh, not deleting it" >&2
-    else
+    elif [ -z "$fresh_keep" ]; then
         rm -rf --one-file-system "$fresh"
     fi
 }
 
-# fresh_root ARCH: unpacks the run's root of that architecture into $fresh,
-# with /proc, /sys, /dev and a roomy /tmp, and a clone of HEAD in /src/camwatch.
+# fresh_root ARCH [keep | again]: unpacks the run's root of that architecture
+# into $fresh, with a clone of HEAD in /src/camwatch, and mounts /proc, /sys,
+# /dev and a roomy /tmp. With keep the root stays when the step ends; with
+# again the step goes on in the root an earlier one kept.
 fresh_root() {
-    fresh="$out/fresh-$1"
-    rm -rf --one-file-system "$fresh"
-    mkdir -p "$fresh"
+    fresh="$out/fresh-$1" fresh_keep=
+    [ "${2:-}" != keep ] || fresh_keep=1
     trap fresh_cleanup EXIT
-    tar -C "$fresh" -xzf "$(root_tarball "$1")" || return 1
-    # As an installed machine has it; sudo looks its own name up.
-    printf '127.0.1.1\t%s\n' "$(hostname)" >>"$fresh/etc/hosts"
+    if [ "${2:-}" = again ]; then
+        [ -d "$fresh/src/camwatch" ] || { echo "no root kept in $fresh"; return 1; }
+    else
+        fresh_unpack "$1" || return 1
+    fi
     mount -t proc proc "$fresh/proc"
     mount --rbind /sys "$fresh/sys" && mount --make-rslave "$fresh/sys"
     mount --rbind /dev "$fresh/dev" && mount --make-rslave "$fresh/dev"
     mount -t tmpfs -o mode=1777,size=4g tmpfs "$fresh/tmp"
+    echo "fresh root: $1, $(git -C "$root" log -1 --format='%h %s')"
+}
+
+fresh_unpack() {
+    rm -rf --one-file-system "$fresh"
+    mkdir -p "$fresh"
+    tar -C "$fresh" -xzf "$(root_tarball "$1")" || return 1
+    # As an installed machine has it; sudo looks its own name up.
+    printf '127.0.1.1\t%s\n' "$(hostname)" >>"$fresh/etc/hosts"
     # Packages this machine has fetched are linked into the root's apt cache
     # rather than fetched again; apt takes a cached file only when its
     # checksum is the one in the index.
     find /var/cache/apt/archives -maxdepth 1 -name '*.deb' \
         -exec cp -l -n -t "$fresh/var/cache/apt/archives" {} + 2>/dev/null
     fresh_clone /src/camwatch
-    echo "fresh root: $1, $(git -C "$root" log -1 --format='%h %s')"
 }
 
 fresh_clone() {
@@ -126,15 +137,26 @@ step_fresh-root-amd64() {
 }
 
 # step_fresh-root-arm64: on a fresh arm64 root, emulated, root types the
-# README's two commands: scripts/demo ended by one key, and scripts/test
+# README's first command, scripts/demo, ended by one key; then what the second
+# one installs and builds, kept for fresh-root-arm64-test
 step_fresh-root-arm64() {
-    fresh_root arm64 || return 1
+    fresh_root arm64 keep || return 1
     # sudo does not work under the emulator: without the open-binary flag that
     # the set-up leaves out, the kernel runs a set-user-ID program with its
     # caller's ids. So root types them.
     echo "--- scripts/demo as root in a terminal, ended by one key"
     until_key '^\[[0-9]{8,}\] Depth middle index' \
         chroot "$fresh" "${fresh_clean_env[@]}" HOME=/root sh -c 'cd /src/camwatch && scripts/demo' || return 1
+    # Compiling under the emulator is most of the time: it is done here,
+    # beside other builds, and the suite runs on its own in the next step.
+    echo "--- what scripts/test sets up and builds, as root"
+    as_root sh -c 'cd /src/camwatch && scripts/setup test && cmake --preset default && cmake --build --preset default' </dev/null
+}
+
+# step_fresh-root-arm64-test: in that root, root types the README's second
+# command, scripts/test
+step_fresh-root-arm64-test() {
+    fresh_root arm64 again || return 1
     echo "--- scripts/test as root"
     as_root sh -c 'cd /src/camwatch && scripts/test' </dev/null
 }
