@@ -5,7 +5,7 @@ signal, dash does not, so the signal cases run under dash where only camwatch
 can have put the terminal back.
 
 Racy cases repeat; the counts come from the environment so that a quick run
-stays quick and the hardening checks run the full counts:
+stays quick and scripts/check console runs the full counts:
   CAMWATCH_RUNS_DOUBLE_INTERRUPT, CAMWATCH_RUNS_STOP_CONTINUE.
 """
 
@@ -32,7 +32,7 @@ def runs(name, quick):
 
 
 def report(text):
-    # Kept by the hardening log: lines that begin with two blanks.
+    # Kept in scripts/check's summary: lines that begin with two blanks.
     print("\n  " + text, file=sys.stderr)
 
 
