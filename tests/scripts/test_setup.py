@@ -6,6 +6,7 @@ the script always runs as a user other than root here.
 """
 
 import os
+import re
 import shutil
 import tempfile
 import unittest
@@ -199,6 +200,23 @@ class SetupTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 2)
                 self.assertIn("usage", result.stderr)
                 self.assertEqual(self.sudo_calls(), [])
+
+
+def field(path, name):
+    """The package names of a control file's field, architectures and
+    restrictions left out."""
+    with open(os.path.join(ROOT, path)) as f:
+        text = f.read()
+    value = re.search(r"^%s:(.*?)(?=^\S|\Z)" % name, text, re.MULTILINE | re.DOTALL).group(1)
+    return {re.split(r"[\s:(<]", item.strip())[0] for item in value.split(",") if item.strip()}
+
+
+class AutopkgtestDependsTest(unittest.TestCase):
+    def test_the_package_tests_need_nothing_the_build_depends_leave_out(self):
+        # The installed package's test needs a part of the one list; g++ and
+        # make come with build-essential, which apt-get build-dep brings.
+        needed = field("debian/tests/control", "Depends") - {"camwatch", "g++", "make"}
+        self.assertLessEqual(needed, field("debian/control", "Build-Depends"))
 
 
 if __name__ == "__main__":
