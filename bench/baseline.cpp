@@ -2,11 +2,6 @@
 // frame listener only reads and releases the frame. The difference between the
 // two programs' CPU time is what camwatch's own per-frame work costs.
 //
-// With --hold each listener keeps the frame it read until the next one, as
-// camwatch does, and gives the last one back after the streams are destroyed:
-// the difference from a plain run is what holding a frame costs, apart from
-// printing it.
-//
 // Prints nothing per frame; once torn down it prints how many frames each
 // listener read, so that lost frames can be told from the driver's count.
 
@@ -14,7 +9,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 
 #include "Console.h"
 #include "Streams.h"
@@ -25,29 +19,13 @@ constexpr int kKeyPollMilliseconds = 100;
 
 class ReadAndRelease : public openni::VideoStream::NewFrameListener {
 public:
-    explicit ReadAndRelease(bool hold) : hold_(hold) {}
-
     void onNewFrame(openni::VideoStream& stream) override {
         OniFrame* frame = nullptr;
         if (!readReadyFrame(stream, frame) || frame == nullptr) {  // as camwatch reads
             return;
         }
         framesRead_.fetch_add(1, std::memory_order_relaxed);
-        if (hold_) {
-            // Only the library's thread for this stream gets here.
-            releaseHeld();
-            held_ = frame;
-        } else {
-            oniFrameRelease(frame);
-        }
-    }
-
-    // Called by main once the streams are destroyed, before the library shuts down.
-    void releaseHeld() {
-        if (held_ != nullptr) {
-            oniFrameRelease(held_);
-            held_ = nullptr;
-        }
+        oniFrameRelease(frame);
     }
 
     [[nodiscard]] unsigned long long framesRead() const {
@@ -55,15 +33,12 @@ public:
     }
 
 private:
-    const bool hold_;
-    OniFrame* held_ = nullptr;
     std::atomic<unsigned long long> framesRead_{0};
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const bool hold = argc > 1 && std::strcmp(argv[1], "--hold") == 0;
+int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const KeyboardMode keyboardMode;
 
@@ -86,8 +61,8 @@ int main(int argc, char** argv) {
     openni::VideoStream color;
     createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
-    ReadAndRelease depthReader(hold);
-    ReadAndRelease colorReader(hold);
+    ReadAndRelease depthReader;
+    ReadAndRelease colorReader;
     listen(depth, depthReader);
     listen(color, colorReader);
 
@@ -100,8 +75,6 @@ int main(int argc, char** argv) {
     stopAndDestroy(depth);
     stopAndDestroy(color);
     device.close();
-    depthReader.releaseHeld();
-    colorReader.releaseHeld();
     openni::OpenNI::shutdown();
 
     std::printf("depth frames %llu\ncolor frames %llu\n", depthReader.framesRead(),

@@ -1,7 +1,6 @@
-"""Runs a measured program on the virtual camera, through the launcher every
-suite uses, and reads what it leaves behind: CPU time, resident memory, frame
-lines, valgrind's counts. tests/lib is on PYTHONPATH, as the build's test.env
-sets it."""
+"""Runs a measured program on the virtual camera through the suites' launcher
+(tests/lib, on PYTHONPATH by the build's test.env), and reads what it leaves:
+CPU time, resident memory, descriptors, threads, frame lines, valgrind's counts."""
 
 import os
 import re

@@ -24,8 +24,7 @@ def rate_name(fps):
 def series(results):
     """The points to draw, in the order of the rates: the rate labels, and for
     camwatch, the baseline and the ratio a summary (median, quartiles) per rate."""
-    # Flat out last, after the measured rates, whatever order the run kept.
-    rows = sorted(results["cpu_per_frame"]["rows"], key=lambda row: (not row["fps"], row["fps"]))
+    rows = results["cpu_per_frame"]["rows"]  # in the order of RATES: flat out last
     return {"labels": [rate_name(row["fps"]) for row in rows],
             **{key: [row[key]["us"] for row in rows] for key, *_ in PROGRAMS},
             "ratio": [row["ratio"] for row in rows]}
@@ -83,7 +82,7 @@ def draw_memory(results, path):
 def draw(results, path):
     points = series(results)
     positions = list(range(len(points["labels"])))
-    # series() puts flat out last.
+    # The measured rates come first, flat out last.
     rated = sum(1 for label in points["labels"] if label != "max")
     config = results["config"]
     with figure(path, 2, 1, sharex=True, figsize=(8, 6.4),

@@ -1,11 +1,6 @@
-"""Renders RESULTS.md and its plot from what run_bench.py measured. Every
-figure in it is taken from the results or from targets.py; the prose holds
-none of its own.
-
-    python3 bench/report.py [FOLDER]   (default bench/)
-
-redraws FOLDER/RESULTS.md and the plot from FOLDER/results.json, without
-measuring anything again."""
+"""Renders RESULTS.md and its plots from what run_bench.py measured: every
+figure from the results or targets.py, none in the prose. `python3
+bench/report.py [FOLDER]` redraws them from FOLDER/results.json (default bench/)."""
 
 import json
 import os
@@ -74,26 +69,19 @@ def checks(r):
          f"{added[0]:+d} descriptors, {added[1]:+d} threads", kept),
         (f"key to exit p99 <= {t.KEY_TO_EXIT_P99_MAX_MS} ms", f"{p99:.1f} ms",
          p99 <= t.KEY_TO_EXIT_P99_MAX_MS)]
-    why = [f"- CPU at {rate_name(row['fps'])} fps: {own_cost(row)} "
-           + "".join(split_sentence(split) + " " for split in r["cost_split"]["rows"]
-                     if split["fps"] == row["fps"]) + instructions_sentence(r)
+    why = [f"- CPU at {rate_name(row['fps'])} fps: {own_cost(row)} {instructions_sentence(r)}"
            for row in r["cpu_per_frame"]["rows"] if row["ratio"]["median"] > t.CPU_RATIO_MAX]
     why += [f"- Frames at {rate} fps ({what}): camwatch printed {printed}, the null listener "
             f"read {read}." for rate, what, _, read, printed in frames
             if printed < read * (1 - t.FRAMES_SHORT_MAX)]
     if own > t.OWN_ALLOCATIONS_PER_FRAME_MAX:
-        a = r["allocations"]
-        c, b = a["camwatch"], a["baseline"]
-        extra = [mine - theirs for mine, theirs in zip(c["totals"], b["totals"])]
-        why.append(f"- Allocations: camwatch made {extra[0]} allocations more than the baseline "
-                   f"in the runs of {a['sent'][0]} frames sent and {extra[1]} more in those of "
-                   f"{a['sent'][1]} (frames handled: camwatch {c['handled']}, baseline "
-                   f"{b['handled']}), a change of {extra[1] - extra[0]:+d} for "
-                   f"{a['sent'][1] - a['sent'][0]} more frames.")
+        why.append("- Allocations: " + ", ".join(
+            f"{name} {r['allocations'][name]['per_frame']:.2f} per frame"
+            for name in ("camwatch", "baseline"))
+            + "; each run's totals and frames handled are in the heap allocations table.")
     why += [f"- Long run ({RUN_NAMES[name]}): resident memory {counts(long[name], 1)} KiB, "
             f"descriptors {counts(long[name], 2)}, threads {counts(long[name], 3)} at start, "
-            "settled and end; the null listener's beside it in the long-run table."
-            for name in flat if not (flat[name] and kept)]
+            "settled and end." for name in flat if not (flat[name] and kept)]
     if p99 > t.KEY_TO_EXIT_P99_MAX_MS:
         lat = r["latency"]["key_to_exit_ms"]
         why.append(f"- Key to exit: median {lat['median']:.1f} ms, largest {lat['max']:.1f} ms "
@@ -139,21 +127,10 @@ def own_cost(row):
             f"{c['switches']:.2f} and {b['switches']:.2f} context switches per frame.")
 
 
-def split_sentence(row):
-    return (f"In the rounds of three at {rate_name(row['fps'])} fps, the baseline used "
-            f"{row['holding']['median'] - row['baseline']['median']:+.1f} µs per frame more "
-            "when it kept each frame until the next, as camwatch does, and camwatch "
-            f"{row['camwatch']['median'] - row['holding']['median']:+.1f} µs more than that "
-            "held baseline for the line it formats and writes.")
-
-
 def instructions_sentence(r):
-    hot = (r["line_alone"] or {}).get("formatAndPrint/depth")
-    warm = (f"; formatting and printing a depth line over and over, caches warm, takes "
-            f"{hot:.0f} ns" if hot else "")
     return (f"Inside its frame listener camwatch runs "
             f"{r['listener_instructions']['own_per_frame']:.0f} instructions per frame more "
-            f"than the baseline (callgrind){warm}.")
+            "than the baseline (callgrind).")
 
 
 def header(r):
@@ -182,16 +159,14 @@ def cpu_section(r):
     cpu = r["cpu_per_frame"]
     return [
         "## CPU per frame against the baseline\n",
-        f"camwatch and `bench/baseline` (same start and teardown, but its listeners only "
-        "read and release frames) each run on the virtual camera, depth and color "
-        f"{r['config']['width']}x{r['config']['height']}, stdout to a file and stdin a "
-        "pipe; once the frames are through, a key ends the run. The two run side by side "
-        "in pairs, so that both see the same load of the shared machine; which one starts "
-        "first alternates. CPU is the process's user + system time (`wait4`), the virtual "
-        "camera's frame production included, less the median of runs without frames "
-        f"(camwatch {cpu['fixed_ms']['camwatch']:.1f} ms, baseline "
-        f"{cpu['fixed_ms']['baseline']:.1f} ms), divided by the frames sent. The ratio is "
-        "taken in each pair; its median is judged, the quartiles show the spread.\n",
+        f"camwatch and `bench/baseline` (whose listeners only read and release frames) run "
+        f"side by side in pairs on the virtual camera, depth and color {r['config']['width']}x"
+        f"{r['config']['height']}, stdout to a file, stdin a pipe whose key ends the run once "
+        "the frames are through; which starts first alternates. CPU is user + system time "
+        "(`wait4`), the camera's frame production included, less the median of runs without "
+        f"frames (camwatch {cpu['fixed_ms']['camwatch']:.1f} ms, baseline "
+        f"{cpu['fixed_ms']['baseline']:.1f} ms), per frame sent. The ratio is taken in each "
+        "pair; its median is judged, the quartiles show the spread.\n",
         table(["fps per stream", "frames sent", "pairs", "camwatch µs/frame (quartiles)",
                "baseline µs/frame (quartiles)", "ratio", "ratio quartiles",
                "camwatch user / system µs", "baseline user / system µs",
@@ -203,48 +178,19 @@ def cpu_section(r):
                 f"{c['switches']:.2f} / {b['switches']:.2f}")
                for row in cpu["rows"] for c, b in [(row["camwatch"], row["baseline"])]]),
         f"![CPU per frame against frame rate, camwatch beside the baseline]({plot.NAME})\n",
-        "Where camwatch's own cost goes, rate by rate:\n",
-        "\n".join(f"- {rate_name(row['fps'])} fps: {own_cost(row)}" for row in cpu["rows"])
-        + "\n",
         f"{instructions_sentence(r)} User and system time come from the kernel's tick "
         "sampling: their split is coarser than their sum.\n"]
 
 
-def split_section(r):
-    rows = r["cost_split"]["rows"]
-    return ["## Holding the frame against printing the line\n",
-            "camwatch keeps the frame it read until the next one replaces it. The virtual "
-            "camera copies each image into a frame buffer from the library's pool, and a "
-            "held frame keeps its buffer out of that pool, so while it is held the copies go "
-            "to other buffers. "
-            "To tell that cost from the line's, camwatch, the baseline and the baseline run "
-            "with `--hold` (which keeps each frame until the next, as camwatch does, and "
-            "prints nothing) run side by side in rounds of three; which starts first turns. "
-            "CPU per frame as above; the held baseline's run without frames is the "
-            "baseline's.\n",
-            table(["fps per stream", "frames sent", "rounds", "baseline µs/frame (quartiles)",
-                   "held baseline µs/frame (quartiles)", "camwatch µs/frame (quartiles)",
-                   "holding µs", "printing µs"],
-                  [(rate_name(row["fps"]), row["frames_sent"], row["rounds"],
-                    quartiles(row["baseline"]), quartiles(row["holding"]),
-                    quartiles(row["camwatch"]),
-                    f"{row['holding']['median'] - row['baseline']['median']:+.1f}",
-                    f"{row['camwatch']['median'] - row['holding']['median']:+.1f}")
-                   for row in rows]),
-            "\n".join(f"- {split_sentence(row)}" for row in rows) + "\n"]
-
-
 def line_section(r):
-    out = ["## Per-frame line alone and in the listener\n"]
     line = r["line_alone"]
-    if line:
-        out += ["Google Benchmark, median CPU time of the repetitions, of the program's own "
-                "`formatMiddlePixelLine` and `printMiddlePixelLine` (into a line-buffered "
-                "file, as stdout is):\n",
-                table(["frame", "format ns", "format + print ns"],
-                      [(kind, f"{line[f'formatOnly/{kind}']:.0f}",
-                        f"{line[f'formatAndPrint/{kind}']:.0f}")
-                       for kind in ("depth", "color", "unknown")])]
+    out = ["## Per-frame line alone and in the listener\n",
+           "Google Benchmark, median CPU time of the repetitions, of the program's own "
+           "`formatMiddlePixelLine` and `printMiddlePixelLine` (into a line-buffered file, as "
+           "stdout is):\n",
+           table(["frame", "format ns", "format + print ns"], [
+               (kind, f"{line['formatOnly/' + kind]:.0f}", f"{line['formatAndPrint/' + kind]:.0f}")
+               for kind in ("depth", "color", "unknown")])]
     for key, what, how in (
             ("listener_instructions", "Instructions", "callgrind, counting only from the "
              "library's call into a frame listener to its return, the library calls made from "
@@ -289,12 +235,11 @@ def long_run_section(r):
         f"once, for {long['minutes']:g} min: depth and color {long['size'][0]}x{long['size'][1]} "
         f"at {long['fps']} fps each, stdout to a file; in the replug runs a second camera is "
         f"plugged in every {long['replug_ms']} ms and unplugged {long['replug_ms'] // 2} ms "
-        f"later, while the frames last. Sample k, taken at the first poll from "
-        f"k x {long['interval']:g} s on, reads resident memory (VmRSS), open descriptors "
-        "(/proc/PID/fd) and threads. The slope is the least-squares line through the samples "
-        f"from {targets.SETTLE_SECONDS} s on (the first of them is the settled sample), the "
-        "rise that line's climb over them. Resident memory counts whole pages, and a program "
-        "that allocates nothing new still touches one now and then: a rise within "
+        f"later, while the frames last. A sample every {long['interval']:g} s reads resident "
+        "memory (VmRSS), open descriptors and threads. The slope is the least-squares line "
+        f"through the samples from {targets.SETTLE_SECONDS} s on (the first is the settled "
+        "sample), the rise its climb over them. Resident memory counts whole pages, touched now "
+        "and then even without new allocations: a rise within "
         f"{targets.MEMORY_NOISE_KIB} KiB is that sampling noise.\n",
         table(["run", "frames handled", "VmRSS KiB: start / settled / end", "slope KiB/h",
                "fitted rise KiB", "descriptors: start / settled / end",
@@ -346,7 +291,7 @@ def render(results):
             "camera library hands any listener, which no program can meet.\n"]
     if missed:
         out += ["## Why targets are missed\n", "\n".join(missed) + "\n"]
-    out += (cpu_section(results) + split_section(results) + line_section(results)
+    out += (cpu_section(results) + line_section(results)
             + frames_section(results) + long_run_section(results) + latency_section(results))
     return "\n".join(out)
 

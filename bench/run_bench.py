@@ -1,8 +1,5 @@
 """Runs every measurement of camwatch on the virtual camera and writes
-results.json and RESULTS.md into the output folder. Driven by scripts/bench.
-
-    run_bench.py <build dir> <output dir> [--quick] [--long-run-minutes N]
-"""
+results.json and RESULTS.md into the output folder; scripts/bench drives it."""
 
 import argparse
 import concurrent.futures
@@ -26,9 +23,6 @@ import targets
 # 0 fps sends as fast as the virtual camera can.
 RATES = [(30, 150, 40), (300, 1500, 8), (3000, 15000, 6), (0, 20000, 10)]
 FIXED_PAIRS = 8
-# (fps, frames per stream, rounds) where camwatch's extra cost is split into
-# holding the frame and printing its line.
-SPLIT_RATES = [(30, 150, 6), (3000, 15000, 6)]
 LATENCY_RUNS = 60
 # The long run: small frames at a high rate, so that hours of frames go through;
 # in its replug runs a second camera comes and goes, as on a loose cable.
@@ -50,12 +44,6 @@ def summary(values):
         else values * 3
     return {"median": statistics.median(values), "q1": q1, "q3": q3,
             "min": values[0], "max": values[-1], "count": len(values)}
-
-
-def net_cpu_us(runs, fixed, sent):
-    """CPU µs per frame sent of each run, less what a run without frames costs."""
-    return [(run["user"] + run["system"] - fixed["user"] - fixed["system"]) / sent * 1e6
-            for run in runs]
 
 
 def settled(samples):
@@ -94,19 +82,10 @@ def machine_load():
                 sum(ticks) - ticks[3] - ticks[4], sum(ticks))
 
 
-def dumped(results):
-    """results.json's text, each list of numbers on a line of its own: a long
-    run's samples stay a line each."""
-    return re.sub(r"\[\s*([-\d.eE+]+(?:,\s*[-\d.eE+]+)*)\s*\]",
-                  lambda m: "[" + ", ".join(m.group(1).replace(",", " ").split()) + "]",
-                  json.dumps(results, indent=1))
-
-
 class Bench:
     def __init__(self, build, workdir, output, quick, long_run_minutes):
-        self.camwatch = os.path.join(build, "camwatch")
-        self.baseline = os.path.join(build, "bench", "baseline")
-        self.pair = {"camwatch": [self.camwatch], "baseline": [self.baseline]}
+        self.pair = {"camwatch": os.path.join(build, "camwatch"),
+                     "baseline": os.path.join(build, "bench", "baseline")}
         self.runtime = os.path.join(build, "runtime")
         self.gbench = os.path.join(build, "bench", "middle_pixel_line_bench")
         self.workdir, self.output, self.quick = workdir, output, quick
@@ -116,28 +95,21 @@ class Bench:
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=None, on_poll=None, args=(), **shape):
+    def run(self, program, fps, frames, prefix=None, on_poll=None, **shape):
         """One run until its frames are through, then a key; what it cost. The
         shape (size, replugs) is measure.scenario's."""
-        name = os.path.basename(program) + "".join("-" + arg.lstrip("-") for arg in args)
+        name = os.path.basename(program)
         out = self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
-        usage = measure.run([program, *args], self.runtime,
-                            measure.scenario(fps, frames, **shape),
-                            out, os.path.join(self.output, f"hang-{name}-stacks.txt"),
-                            min_seconds, key_timeout=120 if prefix else 30, on_poll=on_poll,
-                            prefix=prefix)
+        usage = measure.run([program], self.runtime, measure.scenario(fps, frames, **shape), out,
+                            os.path.join(self.output, f"hang-{name}-stacks.txt"), min_seconds,
+                            key_timeout=120 if prefix else 30, on_poll=on_poll, prefix=prefix)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
                 "switches": usage.ru_nvcsw + usage.ru_nivcsw,
                 "handled": measure.frames_handled(out)}
 
-    def scaled(self, frames):
-        return max(30, frames // 10) if self.quick else frames
-
     def line_alone(self):
         """Google Benchmark's median CPU ns of the product's line functions."""
-        if not os.path.exists(self.gbench):
-            return None
         out = self.path("gbench.json")
         launcher.run([self.gbench, f"--benchmark_min_time={0.05 if self.quick else 0.3}",
                       "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
@@ -163,65 +135,48 @@ class Bench:
                     runs[name].append(job.result())
         return runs
 
-    def programs(self, programs, fps, frames, count):
-        """side_by_side of `programs` (name: program and its arguments)."""
-        return self.side_by_side({name: functools.partial(self.run, argv[0], fps, frames,
-                                                          args=argv[1:])
-                                  for name, argv in programs.items()},
+    def pairs(self, fps, frames, count):
+        """side_by_side of camwatch and the baseline."""
+        return self.side_by_side({name: functools.partial(self.run, program, fps, frames)
+                                  for name, program in self.pair.items()},
                                  2 if self.quick else count)
 
     def cpu_per_frame(self):
         load_before, busy_before, total_before = machine_load()
-        fixed = self.programs(self.pair, 30, 0, FIXED_PAIRS)
+        keys = ("user", "system", "switches")
+        fixed = self.pairs(30, 0, FIXED_PAIRS)
         # Start, teardown and the key poll: what a run costs without frames.
-        self.fixed_cost = {name: {key: statistics.median(run[key] for run in runs)
-                                  for key in ("user", "system", "switches")}
-                           for name, runs in fixed.items()}
-        measured = [run for runs in fixed.values() for run in runs]
+        fixed_cost = {name: {key: statistics.median(run[key] for run in runs) for key in keys}
+                      for name, runs in fixed.items()}
+        measured = fixed["camwatch"] + fixed["baseline"]
         rows = []
         for fps, frames, count in RATES:
-            sent = 2 * self.scaled(frames)
-            runs = self.programs(self.pair, fps, sent // 2, count)
-            us = {name: net_cpu_us(program_runs, self.fixed_cost[name], sent)
-                  for name, program_runs in runs.items()}
+            sent = 2 * (max(30, frames // 10) if self.quick else frames)
+            runs = self.pairs(fps, sent // 2, count)
+            measured += runs["camwatch"] + runs["baseline"]
+            # Each run's cost per frame sent, less its program's cost without frames.
+            net = {name: [{key: (run[key] - fixed_cost[name][key]) / sent for key in keys}
+                          for run in program_runs] for name, program_runs in runs.items()}
+            us = {name: [(run["user"] + run["system"]) * 1e6 for run in net[name]] for name in net}
             row = {"fps": fps, "frames_sent": sent,
                    "ratio": summary([c / b for c, b in zip(us["camwatch"], us["baseline"])])}
             for name, program_runs in runs.items():
-                net = {key: statistics.median((run[key] - self.fixed_cost[name][key]) / sent
-                                              for run in program_runs)
-                       for key in ("user", "system", "switches")}
-                row[name] = {"us": summary(us[name]), "user_us": net["user"] * 1e6,
-                             "system_us": net["system"] * 1e6, "switches": net["switches"],
+                median = {key: statistics.median(run[key] for run in net[name]) for key in keys}
+                row[name] = {"us": summary(us[name]), "user_us": median["user"] * 1e6,
+                             "system_us": median["system"] * 1e6, "switches": median["switches"],
                              "handled": sum(run["handled"] for run in program_runs)}
-                measured += program_runs
             rows.append(row)
             print(f"  {report.rate_name(fps)} fps: ratio {row['ratio']['median']:.3f} "
-                  f"(quartiles {row['ratio']['q1']:.3f} to {row['ratio']['q3']:.3f})",
-                  flush=True)
+                  f"(quartiles {report.spread(row['ratio'], 3)})", flush=True)
         load_after, busy_after, total_after = machine_load()
         total = total_after - total_before
         return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
-                             for name, cost in self.fixed_cost.items()},
+                             for name, cost in fixed_cost.items()},
                 "rows": rows,
                 "load": {"before": load_before, "after": load_after,
                          "busy": (busy_after - busy_before) / total,
                          "measured": sum(run["user"] + run["system"] for run in measured)
                          * os.sysconf("SC_CLK_TCK") / total}}
-
-    def cost_split(self):
-        """camwatch, the baseline, and the baseline holding each frame until the
-        next as camwatch does, side by side: holding against printing. The held
-        baseline's fixed cost is the baseline's, the same program."""
-        programs = dict(self.pair, holding=[self.baseline, "--hold"])
-        fixed = dict(self.fixed_cost, holding=self.fixed_cost["baseline"])
-        rows = []
-        for fps, frames, count in SPLIT_RATES:
-            sent = 2 * self.scaled(frames)
-            runs = self.programs(programs, fps, sent // 2, count)
-            rows.append({"fps": fps, "frames_sent": sent, "rounds": len(runs["camwatch"]),
-                         **{name: summary(net_cpu_us(program_runs, fixed[name], sent))
-                            for name, program_runs in runs.items()}})
-        return {"rows": rows}
 
     def under_valgrind(self, options, total):
         """Runs of N and 2N frames per stream of each program under valgrind:
@@ -229,7 +184,7 @@ class Bench:
         frames sent, free of start, teardown and first-call costs."""
         counts = (15, 30) if self.quick else VALGRIND_FRAMES
         result = {"sent": [2 * frames for frames in counts]}
-        for name, program in (("camwatch", self.camwatch), ("baseline", self.baseline)):
+        for name, program in self.pair.items():
             totals, handled = [], []
             for frames in counts:
                 out = self.path("valgrind.out")
@@ -273,8 +228,7 @@ class Bench:
 
         runs = self.side_by_side({name + suffix: functools.partial(job, program, replug_ms)
                                   for suffix, replug_ms in (("", 0), ("_replug", REPLUG_MS))
-                                  for name, program in (("camwatch", self.camwatch),
-                                                        ("baseline", self.baseline))}, 1)
+                                  for name, program in self.pair.items()}, 1)
         return {"minutes": self.long_run_minutes, "fps": LONG_RUN_FPS, "size": LONG_RUN_SIZE,
                 "replug_ms": REPLUG_MS, "frames_sent": 2 * frames, "interval": interval,
                 "kept_every": keep, "runs": {name: run for name, [run] in runs.items()}}
@@ -283,11 +237,11 @@ class Bench:
         """camwatch with a pseudo-terminal for its controlling terminal and stdin:
         from the start to the first frame line, and from a key to the end of its
         output, which comes with its exit."""
-        startup, exits = [], []
+        startup, exits, camwatch = [], [], [self.pair["camwatch"]]
         runs = 12 if self.quick else LATENCY_RUNS
         for index in range(runs):
             started = time.monotonic()
-            with measure.start([self.camwatch], self.runtime, measure.scenario(30, 100000),
+            with measure.start(camwatch, self.runtime, measure.scenario(30, 100000),
                                stdin="pty") as runner:
                 runner.wait_for_frames(1, timeout=30)
                 startup.append((time.monotonic() - started) * 1e3)
@@ -297,7 +251,7 @@ class Bench:
                 runner.press_key()
                 runner.read_for(30)
                 exits.append((time.monotonic() - key_at) * 1e3)
-                measure.finished(runner, [self.camwatch], os.path.join(
+                measure.finished(runner, camwatch, os.path.join(
                     self.output, "hang-camwatch-terminal-stacks.txt"), 30)
         return {"runs": runs, "startup_ms": summary(startup), "key_to_exit_ms": summary(exits),
                 "key_to_exit_p99_ms": statistics.quantiles(exits, n=100,
@@ -328,7 +282,6 @@ def main():
                           "valgrind_fps": VALGRIND_FPS}}
     steps = [("line_alone", "per-frame line, Google Benchmark"),
              ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
-             ("cost_split", "camwatch's extra CPU, holding frames against printing"),
              ("allocations", "heap allocations per frame, memcheck"),
              ("listener_instructions", "frame listener instructions, callgrind"),
              ("long_run", f"long run, {minutes:g} min: memory, descriptors and threads"),
@@ -342,7 +295,7 @@ def main():
             results[key] = getattr(bench, key)()
             print(f"  done in {time.monotonic() - started:.0f} s", flush=True)
     with open(os.path.join(args.output, "results.json"), "w") as raw:
-        raw.write(dumped(results))
+        json.dump(results, raw, indent=1)
     report.write(results, args.output)
     return 0
 

@@ -11,12 +11,11 @@ KEY_TO_EXIT_P99_MAX_MS = 110
 # Long runs. Memory slopes are fitted to the samples from this many seconds on,
 # once the streams have started and their buffers are in use.
 SETTLE_SECONDS = 10
-# Sampling noise of resident memory: it counts whole 4 KiB pages, and a program
-# that allocates nothing new still touches a page now and then (a deeper stack,
-# a buffer's first use). A fitted rise of up to four pages from SETTLE_SECONDS
-# to the end of a run is that, not growth. On frames alone camwatch's fitted
-# rise must stay within it; with a camera replugged, within it of the null
-# listener's on the same scenario.
+# Sampling noise of resident memory, which counts whole 4 KiB pages that a
+# program allocating nothing new still touches now and then (a deeper stack, a
+# buffer's first use): a fitted rise of up to four pages after SETTLE_SECONDS.
+# camwatch's stays within it on frames alone, and within it of the null
+# listener's with a camera replugged.
 MEMORY_NOISE_KIB = 16
 # Descriptors and threads camwatch may add from SETTLE_SECONDS to the end of a run.
 ADDED_DESCRIPTORS_MAX = 0
