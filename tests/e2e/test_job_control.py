@@ -32,8 +32,8 @@ def runs(name, quick):
 
 
 def report(text):
-    # Kept in scripts/check's summary: lines that begin with two blanks.
-    print("\n  " + text, file=sys.stderr)
+    # Kept in scripts/check's summary, as every line that begins "figure:".
+    print("\nfigure: " + text, file=sys.stderr)
 
 
 # Signals ThreadSanitizer takes for synchronous ones (a fault at the current

@@ -104,7 +104,7 @@ class TeardownBoundTest(CamwatchAssertions):
             self.assertEqual(result.stderr, b"", "the bound ended it")
             self.assertEqual(result.calls("oniShutdown"), [])
             at_bound += seconds >= BOUND_SECONDS
-        print("\n  failed open under an event burst: %d runs, %d at the bound, longest %.2f s"
+        print("\nfigure: failed open under an event burst: %d runs, %d at the bound, longest %.2f s"
               % (count, at_bound, longest), file=sys.stderr)
         self.assertEqual(at_bound, 0)
 
@@ -130,7 +130,7 @@ class TeardownBoundTest(CamwatchAssertions):
                 clean += result.status == 0 and result.stderr == b""
                 with self.subTest(timing=timing):
                     self.assertFullTeardown(result)
-            print("\n  key %s: %d runs, %d ended without the bound" % (timing, count, clean),
+            print("\nfigure: key %s: %d runs, %d ended without the bound" % (timing, count, clean),
                   file=sys.stderr)
 
 
