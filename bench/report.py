@@ -69,7 +69,7 @@ def checks(r):
          f"{added[0]:+d} descriptors, {added[1]:+d} threads", kept),
         (f"key to exit p99 <= {t.KEY_TO_EXIT_P99_MAX_MS} ms", f"{p99:.1f} ms",
          p99 <= t.KEY_TO_EXIT_P99_MAX_MS)]
-    why = [f"- CPU at {rate_name(row['fps'])} fps: {own_cost(row)} {instructions_sentence(r)}"
+    why = [f"- CPU at {rate_name(row['fps'])} fps: {own_cost(row)}"
            for row in r["cpu_per_frame"]["rows"] if row["ratio"]["median"] > t.CPU_RATIO_MAX]
     why += [f"- Frames at {rate} fps ({what}): camwatch printed {printed}, the null listener "
             f"read {read}." for rate, what, _, read, printed in frames
@@ -127,12 +127,6 @@ def own_cost(row):
             f"{c['switches']:.2f} and {b['switches']:.2f} context switches per frame.")
 
 
-def instructions_sentence(r):
-    return (f"Inside its frame listener camwatch runs "
-            f"{r['listener_instructions']['own_per_frame']:.0f} instructions per frame more "
-            "than the baseline (callgrind).")
-
-
 def header(r):
     m = r["machine"]
     load = r["cpu_per_frame"]["load"]
@@ -178,8 +172,10 @@ def cpu_section(r):
                 f"{c['switches']:.2f} / {b['switches']:.2f}")
                for row in cpu["rows"] for c, b in [(row["camwatch"], row["baseline"])]]),
         f"![CPU per frame against frame rate, camwatch beside the baseline]({plot.NAME})\n",
-        f"{instructions_sentence(r)} User and system time come from the kernel's tick "
-        "sampling: their split is coarser than their sum.\n"]
+        f"Inside its frame listener camwatch runs "
+        f"{r['listener_instructions']['own_per_frame']:.0f} instructions per frame more than the "
+        "baseline (callgrind). User and system time come from the kernel's tick sampling: their "
+        "split is coarser than their sum.\n"]
 
 
 def line_section(r):

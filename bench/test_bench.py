@@ -171,6 +171,7 @@ class Report(unittest.TestCase):
         self.assertIn("| 3.5 ms | met |", text)
         self.assertIn("- CPU at 30 fps: camwatch used +31.5 µs per frame more", text)
         self.assertNotIn("- CPU at 3000 fps", text)
+        self.assertEqual(text.count("2900 instructions per frame more"), 1)
 
     def test_misses_of_frames_descriptors_and_threads(self):
         results = sample_results()
