@@ -161,6 +161,16 @@ step_fresh-root-arm64-test() {
     as_root sh -c 'cd /src/camwatch && scripts/test' </dev/null
 }
 
+# What scripts/setup ci writes for sbuild and autopkgtest, which cannot run in
+# a chroot (no user namespaces there) to show it themselves. The host name is
+# not asked: the root is unpacked with it in /etc/hosts.
+setup_gave_the_machine() {
+    local ids
+    for ids in /etc/subuid /etc/subgid; do
+        as_root grep -q '^root:' "$ids" || { echo "scripts/setup ci left no range for root in $ids"; return 1; }
+    done
+}
+
 # step_setup-levels: on a fresh amd64 root, as root, every level of
 # scripts/setup on its own, in a fixed order, then all of them again, which
 # must install nothing more
@@ -172,6 +182,7 @@ step_setup-levels() {
         as_root sh -c "cd /src/camwatch && scripts/setup $level" </dev/null >"$fresh/setup-$level.log" 2>&1 ||
             { cat "$fresh/setup-$level.log"; echo "scripts/setup $level failed"; return 1; }
         grep -E '^scripts/setup: installing' "$fresh/setup-$level.log" || echo "    nothing more to install"
+        [ "$level" != ci ] || setup_gave_the_machine || return 1
     done
     again="$(as_root sh -c 'cd /src/camwatch && scripts/setup all' </dev/null 2>&1)"
     [ -z "$again" ] || { echo "$again"; echo "scripts/setup all installed more after every level had run"; return 1; }

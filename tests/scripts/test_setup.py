@@ -38,6 +38,12 @@ echo "dpkg-checkbuilddeps: error: Unmet build dependencies: $names" >&2
 exit 1
 """
 ID = "#!/bin/sh\necho 1000\n"
+HOSTNAME = "#!/bin/sh\necho testhost\n"
+# Resolves the names in $RESOLVES only.
+GETENT = """#!/bin/sh
+for name in $RESOLVES; do [ "$name" = "$2" ] && { echo "127.0.1.1 $2"; exit 0; }; done
+exit 2
+"""
 SUDO = """#!/bin/sh
 # -n true succeeds unless $SUDO_NEEDS_PASSWORD; other commands are recorded
 # with the folder they ran in.
@@ -59,6 +65,10 @@ class SetupTest(unittest.TestCase):
         self.write_tool("dpkg-checkbuilddeps", DPKG_CHECKBUILDDEPS)
         self.write_tool("id", ID)
         self.write_tool("sudo", SUDO)
+        self.write_tool("hostname", HOSTNAME)
+        self.write_tool("getent", GETENT)
+        self.etc = os.path.join(self.folder, "etc")
+        os.mkdir(self.etc)
         self.log = os.path.join(self.folder, "log")
         self.binfmt = os.path.join(self.folder, "binfmt_misc")
         os.mkdir(self.binfmt)
@@ -77,7 +87,8 @@ class SetupTest(unittest.TestCase):
 
     def run_setup(self, *levels, installed="", unmet=BUILD_DEPENDS, **env):
         environment = {"PATH": self.bin, "LOG": self.log, "INSTALLED": installed,
-                       "UNMET": unmet, "CAMWATCH_BINFMT_MISC": self.binfmt}
+                       "UNMET": unmet, "CAMWATCH_BINFMT_MISC": self.binfmt,
+                       "CAMWATCH_ETC": self.etc, "RESOLVES": ""}
         environment.update(env)
         return run([SETUP, *levels], env=environment, text=True, timeout=60)
 
@@ -192,6 +203,31 @@ class SetupTest(unittest.TestCase):
                 # The stand-ins changed nothing, so the entry still does not serve.
                 self.assertIn("qemu-arm-static -L / PROGRAM", result.stderr)
                 self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
+
+    def test_ci_gives_root_subordinate_ids_and_a_host_name_even_with_every_package(self):
+        # sbuild and autopkgtest need both before the first package build; a
+        # machine where every package is already there must still get them.
+        self.emulator_entry("aarch64", "PF")
+        self.emulator_entry("arm", "PF")
+        everything = " ".join(
+            run(["bash", "-c", 'sed -n "s/^    \\[[a-z0-9]*\\]=\\"\\(.*\\)\\"$/\\1/p" ' + SETUP],
+                text=True).stdout.split())
+        with open(os.path.join(self.etc, "subuid"), "w") as f:
+            f.write("user:100000:65536\n")
+        with open(os.path.join(self.etc, "subgid"), "w") as f:
+            f.write("root:1000000:65536\n")
+        result = self.run_setup("ci", installed=everything, unmet="")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        written = [c.split(" [in ")[0] for c in self.sudo_calls()]
+        self.assertEqual(written, ["tee -a %s/hosts" % self.etc, "tee -a %s/subuid" % self.etc])
+        self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
+
+        os.remove(self.log)
+        with open(os.path.join(self.etc, "subuid"), "a") as f:
+            f.write("root:1000000:65536\n")
+        result = self.run_setup("ci", installed=everything, unmet="", RESOLVES="testhost")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+        self.assertEqual(self.sudo_calls(), [])
 
     def test_an_unknown_level_is_refused(self):
         for level in ("bogus", "a]b", ""):
