@@ -19,10 +19,10 @@ constexpr std::chrono::milliseconds kCallbackGrace{100};
 OniDeviceInfo deviceInfoOf(const DeviceConfig& device) {
     OniDeviceInfo info{};
     std::snprintf(info.uri, sizeof(info.uri), "%s", device.uri.c_str());
-    std::snprintf(info.vendor, sizeof(info.vendor), "%s", "camwatch");
-    std::snprintf(info.name, sizeof(info.name), "%s", "virtual camera");
-    info.usbVendorId = 0;
-    info.usbProductId = 0;
+    std::snprintf(info.vendor, sizeof(info.vendor), "%s", device.vendor.c_str());
+    std::snprintf(info.name, sizeof(info.name), "%s", device.name.c_str());
+    info.usbVendorId = device.usbVendorId;
+    info.usbProductId = device.usbProductId;
     return info;
 }
 

@@ -16,13 +16,17 @@ void encodePixel(std::uint8_t* out, int bytesPerPixel, std::uint64_t value) {
     }
 }
 
+std::size_t FrameImage::bufferBytes(const SensorConfig& sensor) {
+    const std::int64_t rows = std::int64_t{sensor.stride} * std::max(sensor.height, 0);
+    return static_cast<std::size_t>(std::max<std::int64_t>({rows, sensor.dataSize, 1}));
+}
+
 FrameImage::FrameImage(const SensorConfig& sensor)
     : dataSize_(static_cast<int>(sensor.dataSize)),
       bytesPerPixel_(sensor.bytesPerPixel),
       middle_(static_cast<std::uint64_t>(sensor.middle)),
       middleStep_(static_cast<std::uint64_t>(sensor.middleStep)) {
-    const std::int64_t rows = std::int64_t{sensor.stride} * std::max(sensor.height, 0);
-    bytes_.resize(static_cast<std::size_t>(std::max<std::int64_t>({rows, sensor.dataSize, 1})));
+    bytes_.resize(bufferBytes(sensor));
 
     // The fill pattern runs on through row padding, pixel after pixel.
     const auto pixel = static_cast<std::size_t>(bytesPerPixel_);

@@ -19,6 +19,9 @@ class FrameImage {
 public:
     explicit FrameImage(const SensorConfig& sensor);
 
+    // The size of bytes() for that sensor, known without making it.
+    static std::size_t bufferBytes(const SensorConfig& sensor);
+
     // At least one byte and at least dataSize(), as the library's frame buffer
     // must hold all of it.
     [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }

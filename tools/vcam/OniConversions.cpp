@@ -28,15 +28,24 @@ std::optional<SensorKind> sensorKindOf(OniSensorType type) {
     return std::nullopt;
 }
 
-OniVideoMode videoModeOf(const SensorConfig& sensor) {
-    OniVideoMode mode{};
+OniVideoMode oniVideoModeOf(const VideoMode& mode) {
+    OniVideoMode oni{};
     // The scenario may name any format code, also ones the enumeration lacks;
     // the value goes in as the int it is.
-    static_assert(sizeof(mode.pixelFormat) == sizeof(sensor.format), "pixel format is an int");
-    std::memcpy(&mode.pixelFormat, &sensor.format, sizeof(sensor.format));
-    mode.resolutionX = sensor.width;
-    mode.resolutionY = sensor.height;
-    mode.fps = sensor.fps;
+    static_assert(sizeof(oni.pixelFormat) == sizeof(mode.format), "pixel format is an int");
+    std::memcpy(&oni.pixelFormat, &mode.format, sizeof(mode.format));
+    oni.resolutionX = mode.width;
+    oni.resolutionY = mode.height;
+    oni.fps = mode.fps;
+    return oni;
+}
+
+VideoMode videoModeOf(const OniVideoMode& oni) {
+    VideoMode mode;
+    std::memcpy(&mode.format, &oni.pixelFormat, sizeof(mode.format));
+    mode.width = oni.resolutionX;
+    mode.height = oni.resolutionY;
+    mode.fps = oni.fps;
     return mode;
 }
 

@@ -11,6 +11,7 @@ namespace vcam {
 
 OniSensorType oniSensorTypeOf(SensorKind kind);
 std::optional<SensorKind> sensorKindOf(OniSensorType type);
-OniVideoMode videoModeOf(const SensorConfig& sensor);
+OniVideoMode oniVideoModeOf(const VideoMode& mode);
+VideoMode videoModeOf(const OniVideoMode& mode);
 
 }  // namespace vcam

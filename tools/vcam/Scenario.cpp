@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <sstream>
@@ -20,6 +22,7 @@ namespace {
 constexpr std::size_t kMaxUriLength = 255;
 constexpr std::int64_t kMaxFps = 1000000;
 constexpr int kMaxBytesPerPixel = 8;
+constexpr std::int64_t kIntMax = std::numeric_limits<int>::max();
 
 int defaultFormat(SensorKind kind) {
     switch (kind) {
@@ -90,6 +93,37 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
     return static_cast<std::int64_t>(magnitude);
 }
 
+// Digits only: a mode's parts sit between 'x', '@' and ':', where signs and
+// 0x prefixes would be ambiguous.
+std::optional<std::int64_t> parseDecimal(std::string_view text) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || text.front() == '-' || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Items between commas, empty ones included so that they can be refused.
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t begin = 0;
+    for (std::size_t comma = text.find(','); comma != std::string::npos;
+         comma = text.find(',', begin)) {
+        items.push_back(text.substr(begin, comma - begin));
+        begin = comma + 1;
+    }
+    items.push_back(text.substr(begin));
+    return items;
+}
+
+bool isHexWord(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
 std::vector<std::string> splitWords(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
@@ -111,6 +145,11 @@ std::vector<std::string> splitWords(const std::string& line) {
     }
     return words;
 }
+
+struct UsbIds {
+    std::uint16_t vendor;
+    std::uint16_t product;
+};
 
 class Parser {
 public:
@@ -212,6 +251,45 @@ private:
         return true;
     }
 
+    // A word of the device's identity: a name, a vendor, a serial number.
+    std::optional<std::string> takeText(Options& options, const std::string& key) const {
+        const auto found = options.find(key);
+        if (found == options.end()) {
+            return std::nullopt;
+        }
+        const std::string value = found->second;
+        options.erase(found);
+        if (value.empty()) {
+            fail(key + " must not be empty");
+        }
+        if (value.size() > kMaxDeviceTextLength) {
+            fail(key + " longer than " + std::to_string(kMaxDeviceTextLength) + " characters");
+        }
+        // A program prints these as they come, to a terminal perhaps.
+        for (const char byte : value) {
+            if (static_cast<unsigned char>(byte) < 0x20 || byte == 0x7f) {
+                fail(key + " with a control character");
+            }
+        }
+        return value;
+    }
+
+    // usb=VVVV:PPPP, the vendor and product ids as lsusb prints them.
+    std::optional<UsbIds> takeUsbIds(Options& options) const {
+        const auto found = options.find("usb");
+        if (found == options.end()) {
+            return std::nullopt;
+        }
+        const std::string ids = found->second;
+        options.erase(found);
+        if (ids.size() != 9 || ids[4] != ':' || !isHexWord(ids.substr(0, 4)) ||
+            !isHexWord(ids.substr(5))) {
+            fail("usb must be VVVV:PPPP, four hexadecimal digits each, got '" + ids + "'");
+        }
+        return UsbIds{static_cast<std::uint16_t>(std::stoul(ids.substr(0, 4), nullptr, 16)),
+                      static_cast<std::uint16_t>(std::stoul(ids.substr(5), nullptr, 16))};
+    }
+
     void rejectLeftovers(const Options& options) const {
         if (!options.empty()) {
             fail("unknown option '" + options.begin()->first + "'");
@@ -237,9 +315,35 @@ private:
         device.uri = uri;
         device.openFails = takeFail(options, "open");
         device.connectAtMs = connectAtMs;
+        const std::optional<std::string> name = takeText(options, "name");
+        const std::optional<std::string> vendor = takeText(options, "vendor");
+        const std::optional<std::string> serial = takeText(options, "serial");
+        const std::optional<UsbIds> usb = takeUsbIds(options);
         rejectLeftovers(options);
         if (const auto known = deviceLines_.find(uri); known != deviceLines_.end()) {
             device.replugOf = replugged(uri, known->second, connectAtMs);
+        }
+        if (serial) {
+            if (const std::optional<std::size_t> owner = serialOwner(*serial, connectAtMs)) {
+                device.replugOf = owner;
+            }
+            serialLines_[*serial] = lineNumber_;
+        }
+        // The same camera again: what this line leaves out, it keeps.
+        if (device.replugOf) {
+            const DeviceConfig& earlier = scenario_.devices[*device.replugOf];
+            device.name = earlier.name;
+            device.vendor = earlier.vendor;
+            device.usbVendorId = earlier.usbVendorId;
+            device.usbProductId = earlier.usbProductId;
+            device.serial = earlier.serial;
+        }
+        device.name = name.value_or(device.name);
+        device.vendor = vendor.value_or(device.vendor);
+        device.serial = serial ? serial : device.serial;
+        if (usb) {
+            device.usbVendorId = usb->vendor;
+            device.usbProductId = usb->product;
         }
         deviceLines_[uri] = lineNumber_;
         scenario_.devices.push_back(std::move(device));
@@ -258,17 +362,46 @@ private:
             fail(defined);
         }
         const std::size_t previous = knownDevice(uri);
-        const std::int64_t pluggedAt = scenario_.devices[previous].connectAtMs.value_or(0);
-        const auto unplugged = std::find_if(
-            scenario_.events.begin(), scenario_.events.end(),
-            [previous, pluggedAt, at = *connectAtMs](const TimedEvent& event) {
-                return event.device == previous && event.kind == TimedEvent::Kind::Disconnect &&
-                       event.atMs >= pluggedAt && event.atMs <= at;
-            });
-        if (unplugged == scenario_.events.end()) {
+        if (!unpluggedBy(previous, *connectAtMs)) {
             fail(defined + " and not unplugged by " + std::to_string(*connectAtMs) + " ms");
         }
         return previous;
+    }
+
+    // Whether the plug-in was unplugged above, between its plug-in and atMs.
+    [[nodiscard]] bool unpluggedBy(std::size_t device, std::int64_t atMs) const {
+        const std::int64_t pluggedAt = scenario_.devices[device].connectAtMs.value_or(0);
+        return std::any_of(scenario_.events.begin(), scenario_.events.end(),
+                           [device, pluggedAt, atMs](const TimedEvent& event) {
+                               return event.device == device &&
+                                      event.kind == TimedEvent::Kind::Disconnect &&
+                                      event.atMs >= pluggedAt && event.atMs <= atMs;
+                           });
+    }
+
+    // A serial names one camera: given again, it is that camera plugged in
+    // again, once it was unplugged; the index of its latest plug-in.
+    [[nodiscard]] std::optional<std::size_t> serialOwner(
+        const std::string& serial, std::optional<std::int64_t> connectAtMs) const {
+        const auto given = serialLines_.find(serial);
+        if (given == serialLines_.end()) {
+            return std::nullopt;
+        }
+        const std::string defined =
+            "serial " + serial + " already given on line " + std::to_string(given->second);
+        if (!connectAtMs) {
+            fail(defined);
+        }
+        const auto latest =
+            std::find_if(scenario_.devices.rbegin(), scenario_.devices.rend(),
+                         [&serial](const DeviceConfig& device) { return device.serial == serial; });
+        const auto owner =
+            static_cast<std::size_t>(std::distance(latest, scenario_.devices.rend())) - 1;
+        if (!unpluggedBy(owner, *connectAtMs)) {
+            fail(defined + " and its camera not unplugged by " + std::to_string(*connectAtMs) +
+                 " ms");
+        }
+        return owner;
     }
 
     void checkUri(const std::string& uri) const {
@@ -359,27 +492,28 @@ private:
 
     SensorConfig sensorFromOptions(SensorKind kind, Options& options) const {
         constexpr std::int64_t intMin = std::numeric_limits<int>::min();
-        constexpr std::int64_t intMax = std::numeric_limits<int>::max();
         constexpr std::int64_t anyMin = std::numeric_limits<std::int64_t>::min();
         constexpr std::int64_t anyMax = std::numeric_limits<std::int64_t>::max();
 
         SensorConfig sensor = defaultSensor(kind);
-        sensor.format =
-            static_cast<int>(take(options, "format", intMin, intMax).value_or(defaultFormat(kind)));
-        sensor.width = static_cast<int>(take(options, "width", intMin, intMax).value_or(640));
-        sensor.height = static_cast<int>(take(options, "height", intMin, intMax).value_or(480));
+        sensor.format = static_cast<int>(
+            take(options, "format", intMin, kIntMax).value_or(defaultFormat(kind)));
+        sensor.width = static_cast<int>(take(options, "width", intMin, kIntMax).value_or(640));
+        sensor.height = static_cast<int>(take(options, "height", intMin, kIntMax).value_or(480));
         sensor.bytesPerPixel = static_cast<int>(take(options, "bpp", 1, kMaxBytesPerPixel)
                                                     .value_or(defaultBytesPerPixel(sensor.format)));
         const std::int64_t packedStride =
             std::max<std::int64_t>(0, std::int64_t{sensor.width} * sensor.bytesPerPixel);
         sensor.stride = static_cast<int>(
-            take(options, "stride", 0, intMax).value_or(std::min(packedStride, intMax)));
+            take(options, "stride", 0, kIntMax).value_or(std::min(packedStride, kIntMax)));
         sensor.fps = static_cast<int>(take(options, "fps", 0, kMaxFps).value_or(30));
         sensor.frameLimit = take(options, "frames", 0, anyMax);
         sensor.firstTimestamp =
             static_cast<std::uint64_t>(take(options, "ts", 0, anyMax).value_or(0));
-        sensor.timestampStep = static_cast<std::uint64_t>(
-            take(options, "step", 0, anyMax).value_or(defaultTimestampStep(sensor.fps)));
+        const std::optional<std::int64_t> step = take(options, "step", 0, anyMax);
+        sensor.timestampStepGiven = step.has_value();
+        sensor.timestampStep =
+            static_cast<std::uint64_t>(step.value_or(defaultTimestampStep(sensor.fps)));
         sensor.middle =
             take(options, "middle", anyMin, anyMax).value_or(defaultMiddle(sensor.bytesPerPixel));
         sensor.middleStep = take(options, "middle_step", anyMin, anyMax).value_or(0);
@@ -392,12 +526,85 @@ private:
         }
         sensor.createFails = takeFail(options, "create");
         sensor.startFails = takeFail(options, "start");
+        sensor.loseEvery = take(options, "lose", 2, kIntMax);
+        takeLostIndexes(options, sensor);
+        takeExtraModes(options, sensor);
         return sensor;
+    }
+
+    // lost=I,J,...: frame indexes, as the library's int holds them.
+    void takeLostIndexes(Options& options, SensorConfig& sensor) const {
+        const auto found = options.find("lost");
+        if (found == options.end()) {
+            return;
+        }
+        for (const std::string& item : splitList(found->second)) {
+            const std::int64_t index = integer("lost frame", item, 1, kIntMax);
+            if (!sensor.lostIndexes.insert(index).second) {
+                fail("lost frame " + item + " given twice");
+            }
+        }
+        options.erase(found);
+    }
+
+    // modes=WxH@FPS:FORMAT,...: offered besides the sensor's own mode.
+    void takeExtraModes(Options& options, SensorConfig& sensor) const {
+        const auto found = options.find("modes");
+        if (found == options.end()) {
+            return;
+        }
+        const std::vector<std::string> items = splitList(found->second);
+        if (items.size() > kMaxExtraModes) {
+            fail("more than " + std::to_string(kMaxExtraModes) + " modes");
+        }
+        for (const std::string& item : items) {
+            const VideoMode mode = videoMode(item);
+            const std::vector<VideoMode> offered = sensor.offeredModes();
+            if (std::find(offered.begin(), offered.end(), mode) != offered.end()) {
+                fail("mode " + item + " offered twice");
+            }
+            sensor.extraModes.push_back(mode);
+        }
+        options.erase(found);
+    }
+
+    [[nodiscard]] VideoMode videoMode(const std::string& text) const {
+        const std::size_t times = text.find('x');
+        const std::size_t at = text.find('@', times == std::string::npos ? 0 : times);
+        const std::size_t colon = text.find(':', at == std::string::npos ? 0 : at);
+        if (times == std::string::npos || at == std::string::npos || colon == std::string::npos) {
+            fail("mode must be WIDTHxHEIGHT@FPS:FORMAT, got '" + text + "'");
+        }
+        const std::string_view view(text);
+        VideoMode mode;
+        mode.width = modePart(text, "width", view.substr(0, times), 1, kIntMax);
+        mode.height = modePart(text, "height", view.substr(times + 1, at - times - 1), 1, kIntMax);
+        mode.fps = modePart(text, "fps", view.substr(at + 1, colon - at - 1), 0, kMaxFps);
+        mode.format = modePart(text, "format", view.substr(colon + 1), 0, kIntMax);
+        // A row alone may exceed the bound, and then its product the int64 range.
+        const std::int64_t rowBytes = std::int64_t{mode.width} * defaultBytesPerPixel(mode.format);
+        if (rowBytes > kMaxFrameBytes || rowBytes * mode.height > kMaxFrameBytes) {
+            fail("mode " + text + " has frames larger than " + std::to_string(kMaxFrameBytes) +
+                 " bytes");
+        }
+        return mode;
+    }
+
+    int modePart(const std::string& mode, const char* part, std::string_view text, std::int64_t min,
+                 std::int64_t max) const {
+        const std::optional<std::int64_t> value = parseDecimal(text);
+        if (!value || *value < min || *value > max) {
+            fail(std::string("mode ") + mode + ": " + part + " must be between " +
+                 std::to_string(min) + " and " + std::to_string(max) + ", got '" +
+                 std::string(text) + "'");
+        }
+        return static_cast<int>(*value);
     }
 
     std::string fileName_;
     int lineNumber_ = 0;
     std::map<std::string, int> deviceLines_;
+    std::map<std::string, int> serialLines_;
     Scenario scenario_;
 };
 
@@ -413,6 +620,49 @@ const char* sensorKindName(SensorKind kind) {
             return "ir";
     }
     return "unknown";
+}
+
+std::string describeMode(const VideoMode& mode) {
+    return std::to_string(mode.width) + "x" + std::to_string(mode.height) + "@" +
+           std::to_string(mode.fps) + ":" + std::to_string(mode.format);
+}
+
+VideoMode SensorConfig::ownMode() const {
+    VideoMode mode;
+    mode.width = width;
+    mode.height = height;
+    mode.fps = fps;
+    mode.format = format;
+    return mode;
+}
+
+std::vector<VideoMode> SensorConfig::offeredModes() const {
+    std::vector<VideoMode> modes{ownMode()};
+    modes.insert(modes.end(), extraModes.begin(), extraModes.end());
+    return modes;
+}
+
+bool SensorConfig::isLost(std::uint64_t frameIndex) const {
+    const auto index = static_cast<std::int64_t>(frameIndex);
+    return (loseEvery && index % *loseEvery == 0) || lostIndexes.count(index) != 0;
+}
+
+SensorConfig sensorInMode(const SensorConfig& sensor, const VideoMode& mode) {
+    if (mode == sensor.ownMode()) {
+        return sensor;
+    }
+    SensorConfig inMode = sensor;
+    inMode.width = mode.width;
+    inMode.height = mode.height;
+    inMode.fps = mode.fps;
+    inMode.format = mode.format;
+    inMode.bytesPerPixel = defaultBytesPerPixel(mode.format);
+    inMode.stride = std::max(mode.width, 0) * inMode.bytesPerPixel;
+    inMode.dataSize = frameBytes(inMode.stride, mode.height);
+    if (!sensor.timestampStepGiven) {
+        inMode.timestampStep = defaultTimestampStep(mode.fps);
+    }
+    return inMode;
 }
 
 const SensorConfig* DeviceConfig::findSensor(SensorKind kind) const {

@@ -1,6 +1,7 @@
 #include "VirtualDevice.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "OniConversions.h"
@@ -10,13 +11,14 @@ namespace vcam {
 VirtualDevice::VirtualDevice(const DeviceConfig& config, std::shared_ptr<Plug> plug, EventLog& log,
                              oni::driver::DriverServices& services)
     : config_(config), plug_(std::move(plug)), log_(log), services_(services) {
-    std::transform(config.sensors.begin(), config.sensors.end(), std::back_inserter(videoModes_),
-                   videoModeOf);
-    for (std::size_t i = 0; i < config.sensors.size(); ++i) {
+    for (const SensorConfig& sensor : config.sensors) {
+        const std::vector<VideoMode> offered = sensor.offeredModes();
+        std::vector<OniVideoMode>& modes = videoModes_.emplace_back();
+        std::transform(offered.begin(), offered.end(), std::back_inserter(modes), oniVideoModeOf);
         OniSensorInfo info{};
-        info.sensorType = oniSensorTypeOf(config.sensors[i].kind);
-        info.numSupportedVideoModes = 1;
-        info.pSupportedVideoModes = &videoModes_[i];
+        info.sensorType = oniSensorTypeOf(sensor.kind);
+        info.numSupportedVideoModes = static_cast<int>(modes.size());
+        info.pSupportedVideoModes = modes.data();
         sensorInfos_.push_back(info);
     }
 }
@@ -53,6 +55,29 @@ oni::driver::StreamBase* VirtualDevice::createStream(OniSensorType sensorType) {
     streams_.push_back(
         std::make_unique<VirtualStream>(config_.uri, *sensor, plug_, log_, services_));
     return streams_.back().get();
+}
+
+OniStatus VirtualDevice::getProperty(int propertyId, void* data, int* dataSize) {
+    if (propertyId != ONI_DEVICE_PROPERTY_SERIAL_NUMBER || !config_.serial) {
+        return ONI_STATUS_NOT_SUPPORTED;
+    }
+    if (!plug_->plugged()) {
+        services_.errorLoggerAppend(
+            "vcam: reading a property of %s failed: the camera is unplugged", config_.uri.c_str());
+        return ONI_STATUS_ERROR;
+    }
+    // A NUL-terminated string, whole or not at all.
+    const std::string& serial = *config_.serial;
+    if (data == nullptr || dataSize == nullptr || *dataSize < static_cast<int>(serial.size() + 1)) {
+        return ONI_STATUS_BAD_PARAMETER;
+    }
+    std::memcpy(data, serial.c_str(), serial.size() + 1);
+    *dataSize = static_cast<int>(serial.size() + 1);
+    return ONI_STATUS_OK;
+}
+
+OniBool VirtualDevice::isPropertySupported(int propertyId) {
+    return propertyId == ONI_DEVICE_PROPERTY_SERIAL_NUMBER && config_.serial ? TRUE : FALSE;
 }
 
 void VirtualDevice::destroyStream(oni::driver::StreamBase* stream) {

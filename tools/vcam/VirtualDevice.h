@@ -28,6 +28,10 @@ public:
     oni::driver::StreamBase* createStream(OniSensorType sensorType) override;
     void destroyStream(oni::driver::StreamBase* stream) override;
 
+    // The serial number, when the scenario gives the camera one.
+    OniStatus getProperty(int propertyId, void* data, int* dataSize) override;
+    OniBool isPropertySupported(int propertyId) override;
+
 private:
     void discardStream(oni::driver::StreamBase* stream);
 
@@ -35,8 +39,8 @@ private:
     const std::shared_ptr<Plug> plug_;  // this plug-in of the camera, not a later one
     EventLog& log_;
     oni::driver::DriverServices& services_;
-    // One mode per sensor; sensorInfos_ points into videoModes_, so neither resizes.
-    std::vector<OniVideoMode> videoModes_;
+    // The modes each sensor offers; sensorInfos_ points into them, so none resizes.
+    std::vector<std::vector<OniVideoMode>> videoModes_;
     std::vector<OniSensorInfo> sensorInfos_;
     std::vector<std::unique_ptr<VirtualStream>> streams_;
 };

@@ -1,5 +1,6 @@
 #include "VirtualStream.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -19,18 +20,31 @@ OniStatus copyOut(const T& value, void* data, int* dataSize) {
     return ONI_STATUS_OK;
 }
 
+int largestFrameBytes(const SensorConfig& sensor) {
+    std::size_t largest = 0;
+    for (const VideoMode& mode : sensor.offeredModes()) {
+        largest = std::max(largest, FrameImage::bufferBytes(sensorInMode(sensor, mode)));
+    }
+    // The scenario bounds every frame well below INT_MAX.
+    return static_cast<int>(largest);
+}
+
 }  // namespace
+
+VirtualStream::Sending::Sending(const SensorConfig& inMode)
+    : sensor(inMode), image(inMode), videoMode(oniVideoModeOf(inMode.ownMode())) {}
 
 VirtualStream::VirtualStream(std::string uri, const SensorConfig& sensor,
                              std::shared_ptr<Plug> plug, EventLog& log,
                              oni::driver::DriverServices& services)
     : uri_(std::move(uri)),
       sensor_(sensor),
-      image_(sensor),
-      videoMode_(videoModeOf(sensor)),
+      offered_(sensor.offeredModes()),
+      requiredFrameSize_(largestFrameBytes(sensor)),
       plug_(std::move(plug)),
       log_(log),
-      services_(services) {}
+      services_(services),
+      sending_(std::make_shared<const Sending>(sensor)) {}
 
 VirtualStream::~VirtualStream() {
     halt();
@@ -95,61 +109,92 @@ void VirtualStream::joinThread() {
     }
 }
 
+std::shared_ptr<const VirtualStream::Sending> VirtualStream::sending() {
+    const std::lock_guard<std::mutex> lock(wakeMutex_);
+    return sending_;
+}
+
+// Frame indexes count from 1 at each start; a lost frame takes its index, its
+// timestamp and its time slot, and is not sent. A new mode takes effect with
+// the next frame, one of its periods after it was set.
 void VirtualStream::run() {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point started = Clock::now();
-    const auto period = sensor_.fps > 0 ? std::chrono::nanoseconds(1000000000 / sensor_.fps)
-                                        : std::chrono::nanoseconds(0);
     const bool bounded = sensor_.frameLimit.has_value();
     const auto limit = static_cast<std::uint64_t>(sensor_.frameLimit.value_or(0));
-    for (std::uint64_t number = 1; !bounded || number <= limit; ++number) {
-        if (sensor_.fps > 0) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    std::shared_ptr<const Sending> mode = sending_;
+    std::uint64_t modeChanges = modeChanges_;
+    Clock::time_point slotsFrom = Clock::now();
+    std::uint64_t slot = 0;
+    std::uint64_t index = 0;
+    std::uint64_t timestamp = sensor_.firstTimestamp;
+    while (!bounded || sent_ < limit) {
+        const int fps = mode->sensor.fps;
+        if (fps > 0) {
             // Like a camera, the first frame comes one period after the start.
-            std::unique_lock<std::mutex> lock(wakeMutex_);
-            if (wake_.wait_until(lock, started + period * number,
-                                 [this] { return stopRequested_.load(); })) {
-                return;
-            }
-        } else if (stopRequested_) {
+            const auto due = slotsFrom + std::chrono::nanoseconds(1000000000 / fps) * (slot + 1);
+            wake_.wait_until(lock, due,
+                             [&] { return stopRequested_ || modeChanges_ != modeChanges; });
+        }
+        if (stopRequested_) {
             return;
         }
-        if (!sendFrame(number)) {
+        if (modeChanges_ != modeChanges) {
+            mode = sending_;
+            modeChanges = modeChanges_;
+            slotsFrom = Clock::now();
+            slot = 0;
+            continue;
+        }
+        ++slot;
+        ++index;
+        const std::uint64_t frameTimestamp = timestamp;
+        timestamp += mode->sensor.timestampStep;
+        if (sensor_.isLost(index)) {
+            continue;
+        }
+        // Unlocked while the library has the frame: its listener may set a mode.
+        lock.unlock();
+        const bool plugged = sendFrame(*mode, index, frameTimestamp);
+        lock.lock();
+        if (!plugged) {
             return;  // unplugged: nothing more will come
         }
     }
 }
 
-bool VirtualStream::sendFrame(std::uint64_t number) {
-    return plug_->whilePlugged([this, number] { handOver(number); });
+bool VirtualStream::sendFrame(const Sending& mode, std::uint64_t index, std::uint64_t timestamp) {
+    return plug_->whilePlugged([&] { handOver(mode, index, timestamp); });
 }
 
-void VirtualStream::handOver(std::uint64_t number) {
+void VirtualStream::handOver(const Sending& mode, std::uint64_t index, std::uint64_t timestamp) {
     OniFrame* frame = getServices().acquireFrame();
     if (frame == nullptr) {
         return;  // the library is out of frame buffers; a camera would drop this one too
     }
-    std::memcpy(frame->data, image_.bytes().data(), image_.bytes().size());
-    image_.writeMiddle(static_cast<std::uint8_t*>(frame->data), number - 1);
-    frame->dataSize = image_.dataSize();
-    frame->sensorType = oniSensorTypeOf(sensor_.kind);
-    frame->timestamp = sensor_.firstTimestamp + (number - 1) * sensor_.timestampStep;
-    frame->frameIndex = static_cast<int>(number);
-    frame->width = sensor_.width;
-    frame->height = sensor_.height;
-    frame->videoMode = videoMode_;
+    const SensorConfig& sensor = mode.sensor;
+    std::memcpy(frame->data, mode.image.bytes().data(), mode.image.bytes().size());
+    mode.image.writeMiddle(static_cast<std::uint8_t*>(frame->data), index - 1);
+    frame->dataSize = mode.image.dataSize();
+    frame->sensorType = oniSensorTypeOf(sensor.kind);
+    frame->timestamp = timestamp;
+    frame->frameIndex = static_cast<int>(index);
+    frame->width = sensor.width;
+    frame->height = sensor.height;
+    frame->videoMode = mode.videoMode;
     frame->croppingEnabled = FALSE;
     frame->cropOriginX = 0;
     frame->cropOriginY = 0;
-    frame->stride = sensor_.stride;
+    frame->stride = sensor.stride;
     ++sent_;
-    log_.write("frame " + describe() + " " + std::to_string(number) + " " +
-               std::to_string(frame->timestamp));
+    log_.write("frame " + describe() + " " + std::to_string(index) + " " +
+               std::to_string(timestamp));
     raiseNewFrame(frame);
     getServices().releaseFrame(frame);
 }
 
 int VirtualStream::getRequiredFrameSize() {
-    return static_cast<int>(image_.bytes().size());
+    return requiredFrameSize_;
 }
 
 OniStatus VirtualStream::getProperty(int propertyId, void* data, int* dataSize) {
@@ -158,9 +203,9 @@ OniStatus VirtualStream::getProperty(int propertyId, void* data, int* dataSize) 
     }
     switch (propertyId) {
         case ONI_STREAM_PROPERTY_VIDEO_MODE:
-            return copyOut(videoMode_, data, dataSize);
+            return copyOut(sending()->videoMode, data, dataSize);
         case ONI_STREAM_PROPERTY_STRIDE:
-            return copyOut(sensor_.stride, data, dataSize);
+            return copyOut(sending()->sensor.stride, data, dataSize);
         case ONI_STREAM_PROPERTY_MIRRORING:
             return copyOut(OniBool{FALSE}, data, dataSize);
         case ONI_STREAM_PROPERTY_CROPPING:
@@ -174,13 +219,36 @@ OniStatus VirtualStream::setProperty(int propertyId, const void* data, int dataS
     if (!plug_->plugged()) {
         return unpluggedError("setting a property of");
     }
-    // The one mode there is may be chosen again; anything else cannot be had.
-    if (propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
-        dataSize == static_cast<int>(sizeof(OniVideoMode)) &&
-        std::memcmp(data, &videoMode_, sizeof(OniVideoMode)) == 0) {
-        return ONI_STATUS_OK;
+    if (propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE) {
+        return setVideoMode(data, dataSize);
     }
     return ONI_STATUS_NOT_SUPPORTED;
+}
+
+// Only a mode the sensor offers, exactly, as a camera offers no other.
+OniStatus VirtualStream::setVideoMode(const void* data, int dataSize) {
+    if (data == nullptr || dataSize != static_cast<int>(sizeof(OniVideoMode))) {
+        return ONI_STATUS_BAD_PARAMETER;
+    }
+    OniVideoMode asked{};
+    std::memcpy(&asked, data, sizeof(asked));
+    const VideoMode mode = videoModeOf(asked);
+    const std::string text = describeMode(mode);
+    if (std::find(offered_.begin(), offered_.end(), mode) == offered_.end()) {
+        log_.write("mode-fail " + describe() + " " + text);
+        services_.errorLoggerAppend("vcam: the %s sensor of %s offers no mode %s",
+                                    sensorKindName(sensor_.kind), uri_.c_str(), text.c_str());
+        return ONI_STATUS_NOT_SUPPORTED;
+    }
+    auto next = std::make_shared<const Sending>(sensorInMode(sensor_, mode));
+    log_.write("mode " + describe() + " " + text);
+    {
+        const std::lock_guard<std::mutex> lock(wakeMutex_);
+        sending_ = std::move(next);
+        ++modeChanges_;
+    }
+    wake_.notify_all();
+    return ONI_STATUS_OK;
 }
 
 OniBool VirtualStream::isPropertySupported(int propertyId) {
