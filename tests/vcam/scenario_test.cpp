@@ -315,6 +315,280 @@ TEST(ScenarioErrors, IntegersAtTheEdgesOfTheirRange) {
     }
 }
 
+// Every error case: the text must fail with a message that begins so.
+void expectErrors(const std::vector<std::pair<std::string, std::string>>& cases) {
+    for (const auto& [text, expected] : cases) {
+        const std::string error = errorOf(text);
+        EXPECT_EQ(error.rfind(expected, 0), 0U) << "for:\n" << text << "\ngot: " << error;
+    }
+}
+
+TEST(ScenarioIdentity, NameVendorUsbIdsAndSerialFillTheDeviceInfo) {
+    const Scenario scenario = parse(
+        "device vcam://0 name=Kinect-ish vendor=Acme usb=1D27:0601 serial=0001\n"
+        "device vcam://1\n"
+        "at 10 connect vcam://2 usb=ffff:0000 serial=caf\xc3\xa9\n");
+    const DeviceConfig& full = scenario.devices[0];
+    EXPECT_EQ(full.name, "Kinect-ish");
+    EXPECT_EQ(full.vendor, "Acme");
+    EXPECT_EQ(full.usbVendorId, 0x1d27);
+    EXPECT_EQ(full.usbProductId, 0x0601);
+    EXPECT_EQ(full.serial, "0001");
+    const DeviceConfig& plain = scenario.devices[1];
+    EXPECT_EQ(plain.name, "virtual camera");
+    EXPECT_EQ(plain.vendor, "camwatch");
+    EXPECT_EQ(plain.usbVendorId, 0);
+    EXPECT_EQ(plain.usbProductId, 0);
+    EXPECT_FALSE(plain.serial.has_value());
+    const DeviceConfig& late = scenario.devices[2];
+    EXPECT_EQ(late.usbVendorId, 0xffff);
+    EXPECT_EQ(late.serial, "caf\xc3\xa9");
+    EXPECT_EQ(late.name, "virtual camera");
+}
+
+TEST(ScenarioIdentity, WordsMustFitTheLibrarysFields) {
+    const std::string longest(255, 'n');
+    const DeviceConfig device =
+        parse("device d name=" + longest + " vendor=" + longest + " serial=" + longest).devices[0];
+    EXPECT_EQ(device.name, longest);
+    EXPECT_EQ(device.vendor, longest);
+    EXPECT_EQ(device.serial, longest);
+    expectErrors({
+        {"device d name=" + longest + "n", "test.vcam:1: name longer than 255 characters"},
+        {"device d\nat 1 connect e vendor=" + longest + "v",
+         "test.vcam:2: vendor longer than 255 characters"},
+        {"device d serial=" + std::string(100000, 's'),
+         "test.vcam:1: serial longer than 255 characters"},
+        {"device d name=", "test.vcam:1: name must not be empty"},
+        {"device d vendor=", "test.vcam:1: vendor must not be empty"},
+        {"device d serial=", "test.vcam:1: serial must not be empty"},
+        {"device d name=a\x1b[2J", "test.vcam:1: name with a control character"},
+        {"device d serial=\x7f", "test.vcam:1: serial with a control character"},
+        {"device d name=a name=b", "test.vcam:1: option 'name' given twice"},
+        {"device d nmae=a", "test.vcam:1: unknown option 'nmae'"},
+    });
+}
+
+TEST(ScenarioIdentity, UsbIdsAreFourHexadecimalDigitsEach) {
+    for (const char* refused : {"", "1d27", "1d27:", ":0601", "1d27:601", "01d27:0601",
+                                "1d27:06011", "1d27-0601", "1d27:06g1", "0x1d:0601",
+                                "1d27:0601:0", "+d27:0601"}) {
+        const std::string error = errorOf(std::string("device d usb=") + refused);
+        EXPECT_EQ(error, std::string("test.vcam:1: usb must be VVVV:PPPP, four hexadecimal digits "
+                                     "each, got '") +
+                             refused + "'")
+            << refused;
+    }
+    EXPECT_EQ(errorOf("device d usb=" + std::string(5000, '1')).rfind("test.vcam:1: usb must", 0),
+              0U);
+}
+
+TEST(ScenarioIdentity, ASerialNamesOneCameraAtATime) {
+    expectErrors({
+        {"device a serial=S\ndevice b serial=S\n", "test.vcam:2: serial S already given on line 1"},
+        {"device a serial=S\nat 5 connect b serial=S\n",
+         "test.vcam:2: serial S already given on line 1 and its camera not unplugged by 5 ms"},
+        {"device a serial=S\nat 9 disconnect a\nat 5 connect b serial=S\n",
+         "test.vcam:3: serial S already given on line 1 and its camera not unplugged by 5 ms"},
+        {"at 5 connect a serial=S\nat 9 connect b serial=S\n",
+         "test.vcam:2: serial S already given on line 1 and its camera not unplugged by 9 ms"},
+    });
+    // Another serial is another camera, even under the URI of an unplugged one.
+    const Scenario scenario = parse(
+        "device a serial=S name=first\ndepth\nat 5 disconnect a\nat 6 connect a serial=T\n"
+        "at 7 connect b serial=U\n");
+    EXPECT_EQ(scenario.devices[1].serial, "T");
+    EXPECT_EQ(scenario.devices[1].replugOf, 0U);  // the URI's rule: its sensors stay
+    EXPECT_FALSE(scenario.devices[2].replugOf.has_value());
+    EXPECT_TRUE(scenario.devices[2].sensors.empty());
+}
+
+TEST(ScenarioReplug, ACameraComesBackUnderANewUriWithItsSerial) {
+    const Scenario scenario = parse(
+        "device vcam://0 name=Cam vendor=Acme usb=1d27:0601 serial=S1 open=fail\n"
+        "depth width=4 height=4 modes=2x2@10:100\n"
+        "color\n"
+        "device vcam://other serial=S2\n"
+        "ir\n"
+        "at 100 disconnect vcam://0\n"
+        "at 200 connect vcam://5 serial=S1\n"  // re-enumerated: new URI, same camera
+        "at 300 disconnect vcam://5\n"
+        "at 400 connect vcam://0 name=Renamed\n"  // and back under its first URI
+        "at 500 disconnect vcam://0\n"
+        "at 600 connect vcam://6 serial=S1\n"
+        "ir\n");
+    ASSERT_EQ(scenario.devices.size(), 5U);
+    const DeviceConfig& moved = scenario.devices[2];
+    EXPECT_EQ(moved.uri, "vcam://5");
+    EXPECT_EQ(moved.replugOf, 0U);
+    EXPECT_EQ(moved.name, "Cam");
+    EXPECT_EQ(moved.vendor, "Acme");
+    EXPECT_EQ(moved.usbProductId, 0x0601);
+    EXPECT_FALSE(moved.openFails);  // a plug-in's own
+    ASSERT_EQ(moved.sensors.size(), 2U);
+    EXPECT_EQ(moved.sensors[0].width, 4);
+    EXPECT_EQ(moved.sensors[0].extraModes.size(), 1U);
+    EXPECT_EQ(moved.sensors[1].kind, SensorKind::Color);
+
+    const DeviceConfig& back = scenario.devices[3];
+    EXPECT_EQ(back.replugOf, 0U);
+    EXPECT_EQ(back.serial, "S1");  // kept, so the next plug-in finds it
+    EXPECT_EQ(back.name, "Renamed");
+    EXPECT_EQ(back.sensors.size(), 2U);
+
+    const DeviceConfig& third = scenario.devices[4];
+    EXPECT_EQ(third.replugOf, 3U);
+    EXPECT_EQ(third.name, "Renamed");
+    ASSERT_EQ(third.sensors.size(), 1U);
+    EXPECT_EQ(third.sensors[0].kind, SensorKind::Ir);
+
+    // The old URI's events still name the old plug-in.
+    EXPECT_EQ(scenario.events[0].kind, TimedEvent::Kind::Disconnect);
+    EXPECT_EQ(scenario.events[0].device, 0U);
+    EXPECT_EQ(scenario.events[1].kind, TimedEvent::Kind::Connect);
+    EXPECT_EQ(scenario.events[1].device, 2U);
+}
+
+TEST(ScenarioModes, OffersTheOwnModeFirstThenTheListedOnes) {
+    const SensorConfig sensor =
+        parse("device d\ndepth width=64 height=48 fps=25 format=101 "
+              "modes=320x240@60:100,1280x1024@15:100,64x48@0:101")
+            .devices[0]
+            .sensors[0];
+    const std::vector<VideoMode> expected = {
+        {64, 48, 25, 101}, {320, 240, 60, 100}, {1280, 1024, 15, 100}, {64, 48, 0, 101}};
+    EXPECT_EQ(sensor.offeredModes(), expected);
+    EXPECT_EQ(describeMode(expected[1]), "320x240@60:100");
+
+    const SensorConfig plain = parse("device d\ncolor").devices[0].sensors[0];
+    EXPECT_EQ(plain.offeredModes(), (std::vector<VideoMode>{{640, 480, 30, 200}}));
+}
+
+TEST(ScenarioModes, ListsAndModesThatAreRefused) {
+    const std::string many = [] {
+        std::string list;
+        for (int width = 1; width <= 65; ++width) {
+            list += (width > 1 ? "," : "") + std::to_string(width) + "x1@1:100";
+        }
+        return list;
+    }();
+    expectErrors({
+        {"device d\ndepth modes=", "test.vcam:2: mode must be WIDTHxHEIGHT@FPS:FORMAT, got ''"},
+        {"device d\ndepth modes=320x240@30", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=320x240:100", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=320@30:100", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=30:100@320x240", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=320x240@30:100,", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=,320x240@30:100", "test.vcam:2: mode must be WIDTHxHEIGHT"},
+        {"device d\ndepth modes=0x240@30:100",
+         "test.vcam:2: mode 0x240@30:100: width must be between 1 and 2147483647, got '0'"},
+        {"device d\ndepth modes=320x-240@30:100", "test.vcam:2: mode 320x-240@30:100: height must"},
+        {"device d\ndepth modes=320x240@-1:100", "test.vcam:2: mode 320x240@-1:100: fps must"},
+        {"device d\ndepth modes=320x240@1000001:100",
+         "test.vcam:2: mode 320x240@1000001:100: fps must be between 0 and 1000000"},
+        {"device d\ndepth modes=320x240@30:0x64", "test.vcam:2: mode 320x240@30:0x64: format"},
+        {"device d\ndepth modes=320x240@30:+100", "test.vcam:2: mode 320x240@30:+100: format"},
+        {"device d\ndepth modes=x240@30:100", "test.vcam:2: mode x240@30:100: width must"},
+        {"device d\ndepth modes=320x@30:100", "test.vcam:2: mode 320x@30:100: height must"},
+        {"device d\ndepth modes=320x240@30:", "test.vcam:2: mode 320x240@30:: format must"},
+        {"device d\ndepth modes=2147483648x1@1:100", "test.vcam:2: mode 2147483648x1@1:100: width"},
+        {"device d\ndepth modes=99999999999999999999x1@1:100", "test.vcam:2: mode 9999"},
+        {"device d\ndepth modes=2147483647x2147483647@1:200",
+         "test.vcam:2: mode 2147483647x2147483647@1:200 has frames larger than 268435456 bytes"},
+        {"device d\ndepth modes=16384x8193@1:100", "test.vcam:2: mode 16384x8193@1:100 has frames"},
+        {"device d\ndepth modes=2x2@1:100,2x2@1:100", "test.vcam:2: mode 2x2@1:100 offered twice"},
+        {"device d\ndepth width=2 height=2 fps=1 modes=2x2@1:100",
+         "test.vcam:2: mode 2x2@1:100 offered twice"},
+        {"device d\ndepth modes=" + many, "test.vcam:2: more than 64 modes"},
+        {"device d\ndepth modes=1x1@1:100 modes=2x2@1:100", "test.vcam:2: option 'modes' given"},
+    });
+    // The largest frame allowed, and 64 modes, are fine.
+    EXPECT_EQ(errorOf("device d\ndepth modes=16384x8192@1:100"), "");
+    EXPECT_EQ(errorOf("device d\ndepth modes=" + many.substr(0, many.rfind(','))), "");
+}
+
+TEST(ScenarioModes, AnotherModeTakesItsSizeRateAndFormatWithPackedWholeFrames) {
+    const SensorConfig sensor = parse("device d\ndepth width=8 height=2 bpp=4 stride=40 size=50 "
+                                      "middle=7 modes=4x3@50:200,8x2@10:100")
+                                    .devices[0]
+                                    .sensors[0];
+    // Its own mode keeps every option.
+    const SensorConfig own = sensorInMode(sensor, sensor.ownMode());
+    EXPECT_EQ(own.bytesPerPixel, 4);
+    EXPECT_EQ(own.stride, 40);
+    EXPECT_EQ(own.dataSize, 50);
+    EXPECT_EQ(own.timestampStep, 33333U);
+
+    const SensorConfig color = sensorInMode(sensor, {4, 3, 50, 200});
+    EXPECT_EQ(color.width, 4);
+    EXPECT_EQ(color.height, 3);
+    EXPECT_EQ(color.fps, 50);
+    EXPECT_EQ(color.format, 200);
+    EXPECT_EQ(color.bytesPerPixel, 3);
+    EXPECT_EQ(color.stride, 12);
+    EXPECT_EQ(color.dataSize, 36);
+    EXPECT_EQ(color.timestampStep, 20000U);  // follows the mode's rate
+    EXPECT_EQ(color.middle, 7);
+
+    const SensorConfig slower = sensorInMode(sensor, {8, 2, 10, 100});
+    EXPECT_EQ(slower.stride, 16);
+    EXPECT_EQ(slower.dataSize, 32);
+    EXPECT_EQ(slower.timestampStep, 100000U);
+
+    // A step the scenario gives holds in every mode.
+    const SensorConfig stepped =
+        parse("device d\ndepth step=5 modes=4x3@50:100").devices[0].sensors[0];
+    EXPECT_EQ(sensorInMode(stepped, {4, 3, 50, 100}).timestampStep, 5U);
+}
+
+TEST(ScenarioLostFrames, EveryNthAndListedIndexesAreLost) {
+    const SensorConfig sensor =
+        parse("device d\ndepth lose=3 lost=1,0x8,10").devices[0].sensors[0];
+    std::vector<std::uint64_t> lost;
+    for (std::uint64_t index = 1; index <= 12; ++index) {
+        if (sensor.isLost(index)) {
+            lost.push_back(index);
+        }
+    }
+    EXPECT_EQ(lost, (std::vector<std::uint64_t>{1, 3, 6, 8, 9, 10, 12}));
+
+    const SensorConfig none = parse("device d\ndepth").devices[0].sensors[0];
+    EXPECT_FALSE(none.loseEvery.has_value());
+    EXPECT_TRUE(none.lostIndexes.empty());
+    EXPECT_FALSE(none.isLost(1));
+
+    // A long list is fine.
+    std::string list = "1";
+    for (int index = 2; index <= 20000; ++index) {
+        list += "," + std::to_string(index * 2);
+    }
+    EXPECT_EQ(parse("device d\ndepth lost=" + list).devices[0].sensors[0].lostIndexes.size(),
+              20000U);
+}
+
+TEST(ScenarioLostFrames, CountsAndIndexesThatAreRefused) {
+    expectErrors({
+        {"device d\ndepth lose=", "test.vcam:2: lose must be an integer, got ''"},
+        {"device d\ndepth lose=1", "test.vcam:2: lose must be between 2 and 2147483647, got 1"},
+        {"device d\ndepth lose=0", "test.vcam:2: lose must be between 2"},
+        {"device d\ndepth lose=-3", "test.vcam:2: lose must be between 2"},
+        {"device d\ndepth lose=2147483648", "test.vcam:2: lose must be between 2"},
+        {"device d\ndepth lose=3rd", "test.vcam:2: lose must be an integer, got '3rd'"},
+        {"device d\ndepth lose=2 lose=3", "test.vcam:2: option 'lose' given twice"},
+        {"device d\ndepth lost=", "test.vcam:2: lost frame must be an integer, got ''"},
+        {"device d\ndepth lost=1,,2", "test.vcam:2: lost frame must be an integer, got ''"},
+        {"device d\ndepth lost=1,", "test.vcam:2: lost frame must be an integer, got ''"},
+        {"device d\ndepth lost=,1", "test.vcam:2: lost frame must be an integer, got ''"},
+        {"device d\ndepth lost=1;2", "test.vcam:2: lost frame must be an integer, got '1;2'"},
+        {"device d\ndepth lost=0", "test.vcam:2: lost frame must be between 1 and 2147483647"},
+        {"device d\ndepth lost=-1", "test.vcam:2: lost frame must be between 1"},
+        {"device d\ndepth lost=2147483648", "test.vcam:2: lost frame must be between 1"},
+        {"device d\ndepth lost=" + std::string(1000, '9'), "test.vcam:2: lost frame must be an"},
+        {"device d\ndepth lost=4,2,4", "test.vcam:2: lost frame 4 given twice"},
+        {"device d\ndepth lost=4,0x4", "test.vcam:2: lost frame 0x4 given twice"},
+    });
+}
+
 TEST(ScenarioFiles, MissingFileAndDirectoryAreNamed) {
     const std::string folder = testing::TempDir();
     const std::vector<std::pair<std::string, std::string>> cases = {
