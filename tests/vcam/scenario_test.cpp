@@ -370,9 +370,9 @@ TEST(ScenarioIdentity, WordsMustFitTheLibrarysFields) {
 }
 
 TEST(ScenarioIdentity, UsbIdsAreFourHexadecimalDigitsEach) {
-    for (const char* refused : {"", "1d27", "1d27:", ":0601", "1d27:601", "01d27:0601",
-                                "1d27:06011", "1d27-0601", "1d27:06g1", "0x1d:0601",
-                                "1d27:0601:0", "+d27:0601"}) {
+    for (const char* refused :
+         {"", "1d27", "1d27:", ":0601", "1d27:601", "01d27:0601", "1d27:06011", "1d27-0601",
+          "1d27:06g1", "0x1d:0601", "1d27:0601:0", "+d27:0601"}) {
         const std::string error = errorOf(std::string("device d usb=") + refused);
         EXPECT_EQ(error, std::string("test.vcam:1: usb must be VVVV:PPPP, four hexadecimal digits "
                                      "each, got '") +
@@ -450,11 +450,11 @@ TEST(ScenarioReplug, ACameraComesBackUnderANewUriWithItsSerial) {
 }
 
 TEST(ScenarioModes, OffersTheOwnModeFirstThenTheListedOnes) {
-    const SensorConfig sensor =
-        parse("device d\ndepth width=64 height=48 fps=25 format=101 "
-              "modes=320x240@60:100,1280x1024@15:100,64x48@0:101")
-            .devices[0]
-            .sensors[0];
+    const SensorConfig sensor = parse(
+                                    "device d\ndepth width=64 height=48 fps=25 format=101 "
+                                    "modes=320x240@60:100,1280x1024@15:100,64x48@0:101")
+                                    .devices[0]
+                                    .sensors[0];
     const std::vector<VideoMode> expected = {
         {64, 48, 25, 101}, {320, 240, 60, 100}, {1280, 1024, 15, 100}, {64, 48, 0, 101}};
     EXPECT_EQ(sensor.offeredModes(), expected);
@@ -508,8 +508,9 @@ TEST(ScenarioModes, ListsAndModesThatAreRefused) {
 }
 
 TEST(ScenarioModes, AnotherModeTakesItsSizeRateAndFormatWithPackedWholeFrames) {
-    const SensorConfig sensor = parse("device d\ndepth width=8 height=2 bpp=4 stride=40 size=50 "
-                                      "middle=7 modes=4x3@50:200,8x2@10:100")
+    const SensorConfig sensor = parse(
+                                    "device d\ndepth width=8 height=2 bpp=4 stride=40 size=50 "
+                                    "middle=7 modes=4x3@50:200,8x2@10:100")
                                     .devices[0]
                                     .sensors[0];
     // Its own mode keeps every option.
@@ -542,8 +543,7 @@ TEST(ScenarioModes, AnotherModeTakesItsSizeRateAndFormatWithPackedWholeFrames) {
 }
 
 TEST(ScenarioLostFrames, EveryNthAndListedIndexesAreLost) {
-    const SensorConfig sensor =
-        parse("device d\ndepth lose=3 lost=1,0x8,10").devices[0].sensors[0];
+    const SensorConfig sensor = parse("device d\ndepth lose=3 lost=1,0x8,10").devices[0].sensors[0];
     std::vector<std::uint64_t> lost;
     for (std::uint64_t index = 1; index <= 12; ++index) {
         if (sensor.isLost(index)) {
