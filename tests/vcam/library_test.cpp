@@ -1,0 +1,239 @@
+// The virtual camera through the real camera library: what a program sees of
+// a camera's identity, its modes, its lost frames and its replug under a new
+// URI. Run with the library of the virtual camera's runtime folder first on
+// LD_LIBRARY_PATH (ctest does), one test per process (the library is
+// initialised once per test).
+#include <OpenNI.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Generous: the bounds only matter when something is wrong.
+constexpr milliseconds kPatience{5000};
+
+// Scenario file of this process alone, named to the driver before the library starts.
+class Library {
+public:
+    explicit Library(const std::string& scenario)
+        : path_(testing::TempDir() + "vcam_library_test." + std::to_string(::getpid()) + ".vcam") {
+        std::ofstream(path_) << scenario;
+        ::setenv("VCAM_SCENARIO", path_.c_str(), 1);
+        ::unsetenv("VCAM_LOG");
+        status_ = openni::OpenNI::initialize();
+    }
+    ~Library() {
+        openni::OpenNI::shutdown();
+        std::remove(path_.c_str());
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    [[nodiscard]] openni::Status status() const { return status_; }
+
+private:
+    std::string path_;
+    openni::Status status_;
+};
+
+class ConnectedUris : public openni::OpenNI::DeviceConnectedListener {
+public:
+    void onDeviceConnected(const openni::DeviceInfo* info) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        uris_.emplace_back(info->getUri());
+        changed_.notify_all();
+    }
+
+    bool waitFor(const std::string& uri) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] {
+            return std::find(uris_.begin(), uris_.end(), uri) != uris_.end();
+        });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> uris_;
+};
+
+// Reads each frame as it comes, on the library's thread, so none is dropped.
+class FrameRecorder : public openni::VideoStream::NewFrameListener {
+public:
+    struct Seen {
+        int index;
+        std::uint64_t timestamp;
+        int width;
+        int stride;
+    };
+
+    void onNewFrame(openni::VideoStream& stream) override {
+        openni::VideoFrameRef frame;
+        if (stream.readFrame(&frame) != openni::STATUS_OK) {
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        seen_.push_back({frame.getFrameIndex(), frame.getTimestamp(), frame.getWidth(),
+                         frame.getStrideInBytes()});
+        changed_.notify_all();
+    }
+
+    std::vector<Seen> waitForFrames(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, kPatience, [&] { return seen_.size() >= count; });
+        return seen_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Seen> seen_;
+};
+
+std::string serialOf(openni::Device& device) {
+    char serial[ONI_MAX_STR] = {};
+    int size = sizeof(serial);
+    if (device.getProperty(openni::DEVICE_PROPERTY_SERIAL_NUMBER, serial, &size) !=
+        openni::STATUS_OK) {
+        return "(none)";
+    }
+    return serial;
+}
+
+TEST(VirtualCameraThroughTheLibrary, ListsEachCamerasIdentityAndSerial) {
+    const Library library(
+        "device vcam://a name=Cam vendor=Acme usb=1d27:0601 serial=0001\ndepth\n"
+        "device vcam://b\ndepth\n");
+    ASSERT_EQ(library.status(), openni::STATUS_OK) << openni::OpenNI::getExtendedError();
+    openni::Array<openni::DeviceInfo> devices;
+    openni::OpenNI::enumerateDevices(&devices);
+    ASSERT_EQ(devices.getSize(), 2);
+    EXPECT_STREQ(devices[0].getUri(), "vcam://a");
+    EXPECT_STREQ(devices[0].getName(), "Cam");
+    EXPECT_STREQ(devices[0].getVendor(), "Acme");
+    EXPECT_EQ(devices[0].getUsbVendorId(), 0x1d27);
+    EXPECT_EQ(devices[0].getUsbProductId(), 0x0601);
+    EXPECT_STREQ(devices[1].getName(), "virtual camera");
+
+    openni::Device first;
+    ASSERT_EQ(first.open("vcam://a"), openni::STATUS_OK);
+    EXPECT_EQ(serialOf(first), "0001");
+    first.close();
+    openni::Device second;
+    ASSERT_EQ(second.open("vcam://b"), openni::STATUS_OK);
+    EXPECT_EQ(serialOf(second), "(none)");
+    second.close();
+}
+
+TEST(VirtualCameraThroughTheLibrary, OffersItsModesAndSendsInTheOneSet) {
+    const Library library("device vcam://0\ndepth width=4 height=4 fps=100 modes=2x2@50:101\n");
+    ASSERT_EQ(library.status(), openni::STATUS_OK) << openni::OpenNI::getExtendedError();
+    openni::Device device;
+    ASSERT_EQ(device.open("vcam://0"), openni::STATUS_OK);
+    const openni::SensorInfo* sensor = device.getSensorInfo(openni::SENSOR_DEPTH);
+    ASSERT_NE(sensor, nullptr);
+    const openni::Array<openni::VideoMode>& modes = sensor->getSupportedVideoModes();
+    ASSERT_EQ(modes.getSize(), 2);
+    EXPECT_EQ(modes[0].getResolutionX(), 4);
+    EXPECT_EQ(modes[0].getFps(), 100);
+    EXPECT_EQ(modes[1].getResolutionX(), 2);
+    EXPECT_EQ(modes[1].getFps(), 50);
+    EXPECT_EQ(modes[1].getPixelFormat(), openni::PIXEL_FORMAT_DEPTH_100_UM);
+
+    openni::VideoStream stream;
+    ASSERT_EQ(stream.create(device, openni::SENSOR_DEPTH), openni::STATUS_OK);
+    openni::VideoMode unoffered = modes[1];
+    unoffered.setFps(30);
+    EXPECT_NE(stream.setVideoMode(unoffered), openni::STATUS_OK);
+    ASSERT_EQ(stream.setVideoMode(modes[1]), openni::STATUS_OK);
+    EXPECT_EQ(stream.getVideoMode().getResolutionX(), 2);
+    FrameRecorder frames;
+    stream.addNewFrameListener(&frames);
+    ASSERT_EQ(stream.start(), openni::STATUS_OK);
+    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(1);
+    stream.removeNewFrameListener(&frames);
+    stream.stop();
+    stream.destroy();
+    device.close();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].width, 2);
+    EXPECT_EQ(seen[0].stride, 4);
+}
+
+TEST(VirtualCameraThroughTheLibrary, LostFramesLeaveGapsInTheIndexes) {
+    const Library library("device vcam://0\ndepth width=4 height=4 fps=200 frames=6 lose=3\n");
+    ASSERT_EQ(library.status(), openni::STATUS_OK) << openni::OpenNI::getExtendedError();
+    openni::Device device;
+    ASSERT_EQ(device.open("vcam://0"), openni::STATUS_OK);
+    openni::VideoStream stream;
+    ASSERT_EQ(stream.create(device, openni::SENSOR_DEPTH), openni::STATUS_OK);
+    FrameRecorder frames;
+    stream.addNewFrameListener(&frames);
+    ASSERT_EQ(stream.start(), openni::STATUS_OK);
+    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(6);
+    stream.removeNewFrameListener(&frames);
+    stream.stop();
+    stream.destroy();
+    device.close();
+    std::vector<int> indexes;
+    for (const FrameRecorder::Seen& frame : seen) {
+        indexes.push_back(frame.index);
+        EXPECT_EQ(frame.timestamp, (frame.index - 1) * 5000U) << frame.index;
+    }
+    EXPECT_EQ(indexes, (std::vector<int>{1, 2, 4, 5, 7, 8}));
+}
+
+// As after USB re-enumeration: the camera comes back under a new URI while the
+// program still has it open under the old one.
+TEST(VirtualCameraThroughTheLibrary, ACameraBackUnderANewUriOpensWhileTheOldIsStillOpen) {
+    const Library library(
+        "device vcam://old serial=S1 name=Cam\ndepth width=4 height=4 fps=100\n"
+        "at 200 disconnect vcam://old\n"
+        "at 200 connect vcam://new serial=S1\n");
+    ASSERT_EQ(library.status(), openni::STATUS_OK) << openni::OpenNI::getExtendedError();
+    ConnectedUris connected;
+    openni::OpenNI::addDeviceConnectedListener(&connected);
+    openni::Device old;
+    ASSERT_EQ(old.open("vcam://old"), openni::STATUS_OK);
+    openni::VideoStream oldStream;
+    ASSERT_EQ(oldStream.create(old, openni::SENSOR_DEPTH), openni::STATUS_OK);
+    ASSERT_EQ(oldStream.start(), openni::STATUS_OK);
+
+    ASSERT_TRUE(connected.waitFor("vcam://new"));
+    openni::OpenNI::removeDeviceConnectedListener(&connected);
+    openni::Device renamed;
+    ASSERT_EQ(renamed.open("vcam://new"), openni::STATUS_OK) << openni::OpenNI::getExtendedError();
+    EXPECT_EQ(serialOf(renamed), "S1");
+    EXPECT_STREQ(renamed.getDeviceInfo().getName(), "Cam");
+    openni::VideoStream stream;
+    ASSERT_EQ(stream.create(renamed, openni::SENSOR_DEPTH), openni::STATUS_OK);
+    FrameRecorder frames;
+    stream.addNewFrameListener(&frames);
+    ASSERT_EQ(stream.start(), openni::STATUS_OK);
+    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(1);
+    stream.removeNewFrameListener(&frames);
+    stream.stop();
+    stream.destroy();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].index, 1);
+    EXPECT_EQ(seen[0].width, 4);
+
+    // The old camera is gone for good, yet still goes down in order.
+    oldStream.stop();
+    EXPECT_NE(oldStream.start(), openni::STATUS_OK);
+    oldStream.destroy();
+    old.close();
+    renamed.close();
+}
+
+}  // namespace
