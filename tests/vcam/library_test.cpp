@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -67,16 +68,16 @@ private:
     std::vector<std::string> uris_;
 };
 
+struct SeenFrame {
+    int index;
+    std::uint64_t timestamp;
+    int width;
+    int stride;
+};
+
 // Reads each frame as it comes, on the library's thread, so none is dropped.
 class FrameRecorder : public openni::VideoStream::NewFrameListener {
 public:
-    struct Seen {
-        int index;
-        std::uint64_t timestamp;
-        int width;
-        int stride;
-    };
-
     void onNewFrame(openni::VideoStream& stream) override {
         openni::VideoFrameRef frame;
         if (stream.readFrame(&frame) != openni::STATUS_OK) {
@@ -88,7 +89,7 @@ public:
         changed_.notify_all();
     }
 
-    std::vector<Seen> waitForFrames(std::size_t count) {
+    std::vector<SeenFrame> waitForFrames(std::size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, kPatience, [&] { return seen_.size() >= count; });
         return seen_;
@@ -97,17 +98,17 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Seen> seen_;
+    std::vector<SeenFrame> seen_;
 };
 
 std::string serialOf(openni::Device& device) {
-    char serial[ONI_MAX_STR] = {};
-    int size = sizeof(serial);
-    if (device.getProperty(openni::DEVICE_PROPERTY_SERIAL_NUMBER, serial, &size) !=
+    std::array<char, ONI_MAX_STR> serial{};
+    int size = static_cast<int>(serial.size());
+    if (device.getProperty(openni::DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), &size) !=
         openni::STATUS_OK) {
         return "(none)";
     }
-    return serial;
+    return serial.data();
 }
 
 TEST(VirtualCameraThroughTheLibrary, ListsEachCamerasIdentityAndSerial) {
@@ -155,12 +156,16 @@ TEST(VirtualCameraThroughTheLibrary, OffersItsModesAndSendsInTheOneSet) {
     openni::VideoMode unoffered = modes[1];
     unoffered.setFps(30);
     EXPECT_NE(stream.setVideoMode(unoffered), openni::STATUS_OK);
+    EXPECT_NE(std::string(openni::OpenNI::getExtendedError())
+                  .find("vcam: the depth sensor of vcam://0 offers no mode 2x2@30:101"),
+              std::string::npos)
+        << openni::OpenNI::getExtendedError();
     ASSERT_EQ(stream.setVideoMode(modes[1]), openni::STATUS_OK);
     EXPECT_EQ(stream.getVideoMode().getResolutionX(), 2);
     FrameRecorder frames;
     stream.addNewFrameListener(&frames);
     ASSERT_EQ(stream.start(), openni::STATUS_OK);
-    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(1);
+    const std::vector<SeenFrame> seen = frames.waitForFrames(1);
     stream.removeNewFrameListener(&frames);
     stream.stop();
     stream.destroy();
@@ -180,13 +185,13 @@ TEST(VirtualCameraThroughTheLibrary, LostFramesLeaveGapsInTheIndexes) {
     FrameRecorder frames;
     stream.addNewFrameListener(&frames);
     ASSERT_EQ(stream.start(), openni::STATUS_OK);
-    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(6);
+    const std::vector<SeenFrame> seen = frames.waitForFrames(6);
     stream.removeNewFrameListener(&frames);
     stream.stop();
     stream.destroy();
     device.close();
     std::vector<int> indexes;
-    for (const FrameRecorder::Seen& frame : seen) {
+    for (const SeenFrame& frame : seen) {
         indexes.push_back(frame.index);
         EXPECT_EQ(frame.timestamp, (frame.index - 1) * 5000U) << frame.index;
     }
@@ -220,7 +225,7 @@ TEST(VirtualCameraThroughTheLibrary, ACameraBackUnderANewUriOpensWhileTheOldIsSt
     FrameRecorder frames;
     stream.addNewFrameListener(&frames);
     ASSERT_EQ(stream.start(), openni::STATUS_OK);
-    const std::vector<FrameRecorder::Seen> seen = frames.waitForFrames(1);
+    const std::vector<SeenFrame> seen = frames.waitForFrames(1);
     stream.removeNewFrameListener(&frames);
     stream.stop();
     stream.destroy();

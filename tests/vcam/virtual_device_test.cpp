@@ -2,11 +2,14 @@
 // services played by this test: frames are recorded as they are handed over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -84,7 +87,7 @@ public:
         return errors_;
     }
 
-    int requiredSize() const { return requiredSize_; }
+    [[nodiscard]] int requiredSize() const { return requiredSize_; }
 
 private:
     static OniFrame* acquire(void* self) {
@@ -102,8 +105,8 @@ private:
         auto* library = static_cast<FakeLibrary*>(self);
         // The buffer must hold what the frame says it holds.
         EXPECT_LE(frame->dataSize, library->requiredSize_);
-        const int middle = (frame->height + 1) * frame->width / 2;
-        const int bpp = frame->width > 0 ? frame->stride / frame->width : 1;
+        const std::ptrdiff_t middle = (frame->height + 1) * frame->width / 2;
+        const std::ptrdiff_t bpp = frame->width > 0 ? frame->stride / frame->width : 1;
         VideoMode mode;
         std::memcpy(&mode.format, &frame->videoMode.pixelFormat, sizeof(mode.format));
         mode.width = frame->videoMode.resolutionX;
@@ -184,9 +187,8 @@ struct StreamUnderTest {
 
 std::vector<int> indexesOf(const std::vector<Received>& frames) {
     std::vector<int> indexes;
-    for (const Received& frame : frames) {
-        indexes.push_back(frame.index);
-    }
+    std::transform(frames.begin(), frames.end(), std::back_inserter(indexes),
+                   [](const Received& frame) { return frame.index; });
     return indexes;
 }
 
@@ -346,31 +348,31 @@ TEST(VirtualDeviceInfo, EachSensorListsEveryModeItOffers) {
 TEST(VirtualDeviceInfo, TheSerialIsAWholeNulTerminatedStringOrNone) {
     DeviceUnderTest test("device d serial=AB12\n");
     EXPECT_TRUE(test.device.isPropertySupported(ONI_DEVICE_PROPERTY_SERIAL_NUMBER));
-    char serial[8] = "xxxxxxx";
+    std::array<char, 8> serial{"xxxxxxx"};
     int size = 5;
-    ASSERT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial, &size),
+    ASSERT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), &size),
               ONI_STATUS_OK);
-    EXPECT_STREQ(serial, "AB12");
+    EXPECT_STREQ(serial.data(), "AB12");
     EXPECT_EQ(size, 5);
-    char small[4] = "yyy";
-    size = sizeof(small);
-    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, small, &size),
+    std::array<char, 4> small{"yyy"};
+    size = static_cast<int>(small.size());
+    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, small.data(), &size),
               ONI_STATUS_BAD_PARAMETER);
-    EXPECT_STREQ(small, "yyy");  // untouched rather than cut short
-    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial, nullptr),
+    EXPECT_STREQ(small.data(), "yyy");  // untouched rather than cut short
+    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), nullptr),
               ONI_STATUS_BAD_PARAMETER);
-    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_FIRMWARE_VERSION, serial, &size),
+    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_FIRMWARE_VERSION, serial.data(), &size),
               ONI_STATUS_NOT_SUPPORTED);
 
     test.plug->unplug();
-    size = sizeof(serial);
-    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial, &size),
+    size = static_cast<int>(serial.size());
+    EXPECT_EQ(test.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), &size),
               ONI_STATUS_ERROR);
 
     DeviceUnderTest none("device d\n");
     EXPECT_FALSE(none.device.isPropertySupported(ONI_DEVICE_PROPERTY_SERIAL_NUMBER));
-    size = sizeof(serial);
-    EXPECT_EQ(none.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial, &size),
+    size = static_cast<int>(serial.size());
+    EXPECT_EQ(none.device.getProperty(ONI_DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), &size),
               ONI_STATUS_NOT_SUPPORTED);
 }
 

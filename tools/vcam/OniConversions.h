@@ -12,6 +12,6 @@ namespace vcam {
 OniSensorType oniSensorTypeOf(SensorKind kind);
 std::optional<SensorKind> sensorKindOf(OniSensorType type);
 OniVideoMode oniVideoModeOf(const VideoMode& mode);
-VideoMode videoModeOf(const OniVideoMode& mode);
+VideoMode videoModeOf(const OniVideoMode& oni);
 
 }  // namespace vcam
