@@ -393,12 +393,14 @@ TEST(ScenarioIdentity, ASerialNamesOneCameraAtATime) {
         {"at 5 connect a serial=S\nat 9 connect b serial=S\n",
          "test.vcam:2: serial S already given on line 1 and its camera not unplugged by 9 ms"},
     });
-    // Another serial is another camera, even under the URI of an unplugged one.
+    // Under the URI of an unplugged camera a serial of its own is just one
+    // more option given; under a new URI, a new serial is a new camera.
     const Scenario scenario = parse(
         "device a serial=S name=first\ndepth\nat 5 disconnect a\nat 6 connect a serial=T\n"
         "at 7 connect b serial=U\n");
     EXPECT_EQ(scenario.devices[1].serial, "T");
-    EXPECT_EQ(scenario.devices[1].replugOf, 0U);  // the URI's rule: its sensors stay
+    EXPECT_EQ(scenario.devices[1].replugOf, 0U);
+    EXPECT_EQ(scenario.devices[1].name, "first");
     EXPECT_FALSE(scenario.devices[2].replugOf.has_value());
     EXPECT_TRUE(scenario.devices[2].sensors.empty());
 }
