@@ -105,29 +105,6 @@ TEST(EventPlayer, AnnouncesCamerasPresentAtStartInFileOrder) {
     EXPECT_EQ(readFile(logPath), "device vcam://b\ndevice vcam://a\n");
 }
 
-TEST(EventPlayer, TellsTheLibraryEachCamerasIdentity) {
-    std::vector<OniDeviceInfo> announced;
-    const LibraryCallbacks callbacks{
-        [](const OniDeviceInfo* info, void* seen) {
-            static_cast<std::vector<OniDeviceInfo>*>(seen)->push_back(*info);
-        },
-        nullptr, nullptr, &announced};
-    EventPlayer player(parse("device vcam://a name=Cam vendor=Acme usb=1d27:0601 serial=9\n"
-                             "device vcam://b\n"),
-                       std::make_shared<EventLog>(), callbacks);
-    player.announcePresentDevices();
-    ASSERT_EQ(announced.size(), 2U);
-    EXPECT_STREQ(announced[0].uri, "vcam://a");
-    EXPECT_STREQ(announced[0].name, "Cam");
-    EXPECT_STREQ(announced[0].vendor, "Acme");
-    EXPECT_EQ(announced[0].usbVendorId, 0x1d27);
-    EXPECT_EQ(announced[0].usbProductId, 0x0601);
-    EXPECT_STREQ(announced[1].name, "virtual camera");
-    EXPECT_STREQ(announced[1].vendor, "camwatch");
-    EXPECT_EQ(announced[1].usbVendorId, 0);
-    EXPECT_EQ(announced[1].usbProductId, 0);
-}
-
 TEST(EventPlayer, PlaysTimedEventsInOrderAtTheirTimes) {
     const std::string logPath = freshLogPath("timed");
     FakeLibrary library;

@@ -303,12 +303,6 @@ TEST(VirtualStreamModes, AModeSetWhileRunningTakesOverWithTheNextFrames) {
     EXPECT_EQ(frames.back().timestamp - frames[frames.size() - 2].timestamp, 10000U);
 }
 
-TEST(VirtualStreamModes, AnUnpluggedCameraTakesNoMode) {
-    StreamUnderTest test("device d\ndepth modes=2x2@1:100\n");
-    test.plug->unplug();
-    EXPECT_EQ(test.setMode({2, 2, 1, 100}), ONI_STATUS_ERROR);
-}
-
 struct DeviceUnderTest {
     explicit DeviceUnderTest(const std::string& scenario)
         : config(deviceOf(scenario)),
@@ -321,29 +315,6 @@ struct DeviceUnderTest {
     std::shared_ptr<Plug> plug;
     VirtualDevice device;
 };
-
-TEST(VirtualDeviceInfo, EachSensorListsEveryModeItOffers) {
-    DeviceUnderTest test(
-        "device d\ndepth width=4 height=2 fps=10 modes=8x8@5:101,2x1@0:100\ncolor\n");
-    OniSensorInfo* sensors = nullptr;
-    int count = 0;
-    ASSERT_EQ(test.device.getSensorInfoList(&sensors, &count), ONI_STATUS_OK);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(sensors[0].sensorType, ONI_SENSOR_DEPTH);
-    ASSERT_EQ(sensors[0].numSupportedVideoModes, 3);
-    const OniVideoMode& own = sensors[0].pSupportedVideoModes[0];
-    EXPECT_EQ(own.pixelFormat, ONI_PIXEL_FORMAT_DEPTH_1_MM);
-    EXPECT_EQ(own.resolutionX, 4);
-    EXPECT_EQ(own.resolutionY, 2);
-    EXPECT_EQ(own.fps, 10);
-    const OniVideoMode& extra = sensors[0].pSupportedVideoModes[1];
-    EXPECT_EQ(extra.pixelFormat, ONI_PIXEL_FORMAT_DEPTH_100_UM);
-    EXPECT_EQ(extra.resolutionX, 8);
-    EXPECT_EQ(extra.fps, 5);
-    EXPECT_EQ(sensors[0].pSupportedVideoModes[2].resolutionY, 1);
-    EXPECT_EQ(sensors[1].sensorType, ONI_SENSOR_COLOR);
-    EXPECT_EQ(sensors[1].numSupportedVideoModes, 1);
-}
 
 TEST(VirtualDeviceInfo, TheSerialIsAWholeNulTerminatedStringOrNone) {
     DeviceUnderTest test("device d serial=AB12\n");
