@@ -248,5 +248,73 @@ class VideoModeTest(CamwatchAssertions):
             result, b"camwatch: --color-mode 4x4: the camera has no color sensor\n")
 
 
+# The cases below need the virtual camera's device options name=, vendor=,
+# usb= and serial=, and its sensor option modes=.
+
+class IdentityAndModesTest(CamwatchAssertions):
+    def test_list_shows_identity_serial_and_every_offered_mode_in_order(self):
+        scenario = ("device vcam://0 name=Cam-A vendor=Acme usb=1d27:0601 serial=0001\n"
+                    "depth width=640 height=480 fps=30 modes=320x240@60:100,320x240@30:101\n"
+                    "color width=4 height=4 fps=60\n"
+                    "device vcam://1 name=Cam-B serial=SN-2\n"
+                    "depth\n")
+        result = run_to_end(scenario, args=["--list"])
+        self.assertEqual(result.status, 0)
+        self.assertEqual(
+            result.output,
+            b'camera 0: "vcam://0" usb 1d27:0601 serial "0001" name "Cam-A" vendor "Acme"\n'
+            b"  depth 640x480@30:DEPTH_1_MM (100)\n"
+            b"  depth 320x240@60:DEPTH_1_MM (100)\n"
+            b"  depth 320x240@30:DEPTH_100_UM (101)\n"
+            b"  color 4x4@60:RGB888 (200)\n"
+            b'camera 1: "vcam://1" usb 0000:0000 serial "SN-2" name "Cam-B" vendor "camwatch"\n'
+            b"  depth 640x480@30:DEPTH_1_MM (100)\n")
+        self.assertEqual(result.stderr, b"")
+
+    def test_a_serial_number_opens_each_camera_until_the_one_that_has_it(self):
+        # "7" is past the list's end, so no index: a serial number.
+        scenario = (camera("vcam://a", 111, " serial=5") + camera("vcam://b", 222, " serial=6")
+                    + camera("vcam://c", 333, " serial=7"))
+        for serial, uri, middle in (("7", "vcam://c", 333), ("6", "vcam://b", 222)):
+            with self.subTest(serial=serial):
+                result = run_until_key(scenario, frames=2, kinds=BOTH, args=["-d", serial])
+                self.assertOutputStartsWith(result, LISTED)
+                self.assertEqual(set(result.depth_values()), {middle})
+                opened = [line for line in result.log
+                          if line.split(" ")[0] in ("open", "close")]
+                tried = {"vcam://c": ["open vcam://a", "close vcam://a",
+                                      "open vcam://b", "close vcam://b", "open vcam://c"],
+                         "vcam://b": ["open vcam://a", "close vcam://a", "open vcam://b"]}
+                self.assertEqual(opened, tried[uri] + ["close " + uri])
+                self.assertStreamLifeCycle(result, uri, "depth")
+                self.assertEqual(result.stderr, b"")
+
+    SEVERAL = ("device vcam://0\n"
+               "depth width=4 height=4 fps=60 middle=77 "
+               "modes=8x8@30:100,8x8@60:101,8x8@60:100\n"
+               "color width=4 height=4 fps=60\n")
+
+    def test_the_first_offered_mode_that_matches_is_the_one_set(self):
+        result = run_until_key(self.SEVERAL, frames=2, kinds=BOTH, args=["--depth-mode", "8x8@60"])
+        [depth_set] = result.calls("oniStreamSetProperty")
+        self.assertEqual((depth_set.args["mode"], depth_set.result), ("8x8@60:101", "0"))
+        self.assertIn("mode vcam://0 depth 8x8@60:101", result.log)
+        self.assertEqual(set(result.depth_values()), {77})
+        self.assertEqual(result.stderr, b"")
+        self.assertFullTeardown(result)
+
+    def test_a_mode_not_offered_lists_every_mode_of_the_sensor(self):
+        result = run_to_end(self.SEVERAL, args=["--depth-mode", "8x8:GRAY8"])
+        self.assertEqual(result.status, 4)
+        self.assertEqual(
+            result.stderr,
+            b"camwatch: --depth-mode 8x8:GRAY8: the depth sensor offers no such mode; it offers:\n"
+            b"  depth 4x4@60:DEPTH_1_MM (100)\n"
+            b"  depth 8x8@30:DEPTH_1_MM (100)\n"
+            b"  depth 8x8@60:DEPTH_100_UM (101)\n"
+            b"  depth 8x8@60:DEPTH_1_MM (100)\n")
+        self.assertEqual(teardown_faults(result, depth=False, color=False), [])
+
+
 if __name__ == "__main__":
     unittest.main()
