@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "PrintableText.h"
 #include "Streams.h"
@@ -11,7 +12,17 @@ namespace {
 struct ChosenMode {
     openni::VideoMode mode;  // as the sensor offers it, to be handed back as it is
     VideoModeSpec spec;
+    std::vector<VideoModeSpec> offered;  // all the sensor's modes, for a refusal
 };
+
+// The modes a sensor offers, one a line as --list writes them.
+std::string offeredLines(const char* name, const std::vector<VideoModeSpec>& offered) {
+    std::string lines;
+    for (const VideoModeSpec& mode : offered) {
+        lines += std::string("  ") + name + " " + describeMode(mode) + "\n";
+    }
+    return lines;
+}
 
 // The mode of `sensor` that `request` asks for, or none, said on standard error.
 std::optional<ChosenMode> offeredMode(openni::Device& device, openni::SensorType sensor,
@@ -24,14 +35,12 @@ std::optional<ChosenMode> offeredMode(openni::Device& device, openni::SensorType
     }
     const std::vector<VideoModeSpec> offered = offeredModes(*info);
     if (const std::optional<std::size_t> match = firstMatch(offered, request)) {
-        return ChosenMode{info->getSupportedVideoModes()[static_cast<int>(*match)],
-                          offered[*match]};
+        return ChosenMode{info->getSupportedVideoModes()[static_cast<int>(*match)], offered[*match],
+                          offered};
     }
-    std::string message = "camwatch: " + asked + "the " + name + " sensor offers no such mode";
-    message += offered.empty() ? ", and none at all\n" : "; it offers:\n";
-    for (const VideoModeSpec& mode : offered) {
-        message += std::string("  ") + name + " " + describeMode(mode) + "\n";
-    }
+    const std::string message =
+        "camwatch: " + asked + "the " + name + " sensor offers no such mode" +
+        (offered.empty() ? ", and none at all\n" : "; it offers:\n") + offeredLines(name, offered);
     std::fputs(message.c_str(), stderr);
     return std::nullopt;
 }
@@ -42,9 +51,12 @@ bool setMode(openni::VideoStream& stream, const ChosenMode& chosen, const char* 
     if (!stream.isValid() || stream.setVideoMode(chosen.mode) == openni::STATUS_OK) {
         return true;
     }
-    std::fprintf(stderr, "camwatch: --%s-mode %s: the %s stream refused the mode %s: %s\n", name,
-                 describeRequest(request).c_str(), name, describeMode(chosen.spec).c_str(),
-                 oneLine(openni::OpenNI::getExtendedError()).c_str());
+    const std::string message = std::string("camwatch: --") + name + "-mode " +
+                                describeRequest(request) + ": the " + name +
+                                " stream refused the mode " + describeMode(chosen.spec) + " (" +
+                                oneLine(openni::OpenNI::getExtendedError()) + "); the " + name +
+                                " sensor offers:\n" + offeredLines(name, chosen.offered);
+    std::fputs(message.c_str(), stderr);
     return false;
 }
 
