@@ -10,24 +10,24 @@
 #include "PrintableText.h"
 
 const char* const kUsageLine =
-    "usage: camwatch [-hVlsf] [-d URI|SERIAL|N] [--depth-mode MODE] [--color-mode MODE]\n";
+    "usage: camwatch [-hVlsf] [-d CAMERA] [--depth-mode MODE] [--color-mode MODE]\n";
 
 const char* const kHelpText =
-    "usage: camwatch [-hVlsf] [-d URI|SERIAL|N] [--depth-mode MODE] [--color-mode MODE]\n"
+    "usage: camwatch [-hVlsf] [-d CAMERA] [--depth-mode MODE] [--color-mode MODE]\n"
     "\n"
     "Reports the frames and device events of an OpenNI2 depth camera, a line\n"
     "each, until a key is pressed.\n"
     "\n"
-    "  -h, --help               print this help and exit\n"
-    "  -V, --version            print the version and exit\n"
-    "  -l, --list               list the cameras, their sensors and video modes, and exit\n"
-    "  -d, --device=CAMERA      watch CAMERA: its index from 0 in the list, its URI or its\n"
-    "                           serial number; any other value is handed to the library\n"
-    "      --depth-mode=MODE    run the depth stream in the first offered mode that\n"
-    "                           matches MODE\n"
-    "      --color-mode=MODE    the same for the color stream\n"
-    "  -s, --stats              a line per stream each second instead of a line per frame\n"
-    "  -f, --follow             open the camera again when it is plugged in again\n"
+    "  -h, --help             print this help and exit\n"
+    "  -V, --version          print the version and exit\n"
+    "  -l, --list             list the cameras and their sensors' modes, and exit\n"
+    "  -d, --device=CAMERA    watch CAMERA: its index from 0 in the list, its URI\n"
+    "                         or its serial number; else it goes to the library\n"
+    "      --depth-mode=MODE  run the depth stream in the first offered mode that\n"
+    "                         matches MODE\n"
+    "      --color-mode=MODE  the same for the color stream\n"
+    "  -s, --stats            a line per stream each second, not one per frame\n"
+    "  -f, --follow           open the camera again when it is plugged in again\n"
     "\n"
     "MODE is WIDTHxHEIGHT[@FPS][:FORMAT]; FORMAT is a pixel format as --list names\n"
     "it (DEPTH_1_MM, DEPTH_100_UM, RGB888, ...) or its number. A part left out\n"

@@ -11,8 +11,7 @@ from camwatch_run import (BOTH, SENSOR_COLOR, SENSOR_DEPTH, CamwatchAssertions, 
                           teardown_faults)
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-USAGE = (b"usage: camwatch [-hVlsf] [-d URI|SERIAL|N] [--depth-mode MODE] "
-         b"[--color-mode MODE]\n")
+USAGE = b"usage: camwatch [-hVlsf] [-d CAMERA] [--depth-mode MODE] [--color-mode MODE]\n"
 
 
 def camera(uri, middle, extra=""):
@@ -45,6 +44,8 @@ class HelpAndVersionTest(CamwatchAssertions):
                              b"--color-mode", b"--stats", b"--follow"):
                     self.assertIn(name, result.output)
                 self.assertTouchedNothing(result)
+                # It fits a terminal of 80 columns.
+                self.assertLessEqual(max(map(len, result.output.splitlines())), 79)
                 outputs.append(result.output)
         self.assertEqual(outputs[0], outputs[1])
 
