@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -33,6 +34,15 @@ TEST(OptionsTest, NoArgumentsIsThePlainMonitor) {
     EXPECT_FALSE(parsed.options->help || parsed.options->version || parsed.options->list ||
                  parsed.options->stats || parsed.options->follow);
     EXPECT_FALSE(parsed.options->device || parsed.options->depthMode || parsed.options->colorMode);
+}
+
+TEST(OptionsTest, AnEmptyArgumentVectorIsNoArguments) {
+    // execve may start a program with argc 0 and argv[0] null.
+    std::array<char*, 1> argv{nullptr};
+    std::string error;
+    const std::optional<Options> options = parseOptions(0, argv.data(), error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_FALSE(options->list || options->device);
 }
 
 struct FlagCase {
