@@ -50,6 +50,16 @@ OniBool tracedQuestion(OniBool (*forward)(Handle, int), const char* format, Hand
     return answer;
 }
 
+// CAMWATCH_TRACE_REFUSE_MODE=1 makes every video mode set fail unmade, as a
+// driver that refuses a mode it offers would; the virtual camera never does.
+bool refuseVideoModes() {
+    static const bool refuse = [] {
+        const char* setting = std::getenv("CAMWATCH_TRACE_REFUSE_MODE");
+        return setting != nullptr && std::strcmp(setting, "1") == 0;
+    }();
+    return refuse;
+}
+
 }  // namespace
 
 extern "C" {
@@ -173,16 +183,19 @@ OniStatus oniDeviceGetProperty(OniDeviceHandle device, int propertyId, void* dat
 OniStatus oniStreamSetProperty(OniStreamHandle stream, int propertyId, const void* data,
                                int dataSize) {
     static auto* const forward = real<decltype(oniStreamSetProperty)>("oniStreamSetProperty");
-    const OniStatus status = forward(stream, propertyId, data, dataSize);
-    if (propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
-        dataSize == static_cast<int>(sizeof(OniVideoMode))) {
+    const bool videoMode = propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
+                           dataSize == static_cast<int>(sizeof(OniVideoMode));
+    const bool refused = videoMode && refuseVideoModes();
+    const OniStatus status =
+        refused ? ONI_STATUS_ERROR : forward(stream, propertyId, data, dataSize);
+    if (videoMode) {
         OniVideoMode mode{};
         std::memcpy(&mode, data, sizeof mode);
         int format = 0;
         std::memcpy(&format, &mode.pixelFormat, sizeof format);
-        traceLine("oniStreamSetProperty stream=0x%llx property=%d mode=%dx%d@%d:%d -> %d",
+        traceLine("oniStreamSetProperty stream=0x%llx property=%d mode=%dx%d@%d:%d -> %d%s",
                   traceAddress(stream), propertyId, mode.resolutionX, mode.resolutionY, mode.fps,
-                  format, status);
+                  format, status, refused ? " injected" : "");
     } else {
         traceLine("oniStreamSetProperty stream=0x%llx property=%d -> %d", traceAddress(stream),
                   propertyId, status);
