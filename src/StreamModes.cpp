@@ -51,10 +51,12 @@ bool setMode(openni::VideoStream& stream, const ChosenMode& chosen, const char* 
     if (!stream.isValid() || stream.setVideoMode(chosen.mode) == openni::STATUS_OK) {
         return true;
     }
+    // The library's reason, when it gives one.
+    const std::string reason = oneLine(openni::OpenNI::getExtendedError());
     const std::string message = std::string("camwatch: --") + name + "-mode " +
                                 describeRequest(request) + ": the " + name +
-                                " stream refused the mode " + describeMode(chosen.spec) + " (" +
-                                oneLine(openni::OpenNI::getExtendedError()) + "); the " + name +
+                                " stream refused the mode " + describeMode(chosen.spec) +
+                                (reason.empty() ? "" : ": " + reason) + "; the " + name +
                                 " sensor offers:\n" + offeredLines(name, chosen.offered);
     std::fputs(message.c_str(), stderr);
     return false;

@@ -6,9 +6,9 @@ import os
 import re
 import unittest
 
-from camwatch_run import (BOTH, SENSOR_COLOR, SENSOR_DEPTH, CamwatchAssertions, created_stream,
-                          extended_errors, required_path, run_to_end, run_until_key,
-                          teardown_faults)
+from camwatch_run import (BOTH, SENSOR_COLOR, SENSOR_DEPTH, Camwatch, CamwatchAssertions,
+                          created_stream, extended_errors, required_path, run_to_end,
+                          run_until_key, teardown_faults)
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 USAGE = b"usage: camwatch [-hVlsf] [-d CAMERA] [--depth-mode MODE] [--color-mode MODE]\n"
@@ -241,6 +241,36 @@ class VideoModeTest(CamwatchAssertions):
             with self.subTest(args=args):
                 result = run_to_end(self.SCENARIO, args=args)
                 self.assertRefusedBeforeAnyStream(result, stderr)
+
+    def test_a_mode_the_driver_refuses_ends_the_run_before_any_start(self):
+        cam = Camwatch(self.SCENARIO, args=["--depth-mode", "4x4", "--color-mode", "4x2"])
+        cam.env["CAMWATCH_TRACE_REFUSE_MODE"] = "1"
+        with cam:
+            result = cam.finish()
+        self.assertEqual(result.status, 4)
+        self.assertEqual(result.output, b'Device "vcam://0" already connected\n')
+        self.assertTrue(result.stderr.startswith(
+            b"camwatch: --depth-mode 4x4: the depth stream refused the mode"
+            b" 4x4@60:DEPTH_1_MM (100)"), result.stderr)
+        self.assertTrue(result.stderr.endswith(
+            b"; the depth sensor offers:\n  depth 4x4@60:DEPTH_1_MM (100)\n"), result.stderr)
+        # The depth mode was the first refused; color's was never asked.
+        [refused] = result.calls("oniStreamSetProperty")
+        self.assertEqual(refused.result, "1 injected")
+        self.assertEqual(result.calls("oniStreamStart", "oniStreamRegisterNewFrameCallback"), [])
+        # Both streams made are taken down in the order of a run's end.
+        depth = created_stream(result, SENSOR_DEPTH)
+        color = created_stream(result, SENSOR_COLOR)
+        device = result.calls("oniDeviceOpen")[0].args["device"]
+        tail = [(c.name, c.args.get("stream") or c.args.get("device"))
+                for c in result.trace[result.trace.index(refused) + 1:]
+                if c.name != "oniGetExtendedError"]
+        self.assertEqual(tail, [("oniUnregisterDeviceCallbacks", None)] * 3
+                         + [("oniStreamStop", depth), ("oniStreamDestroy", depth),
+                            ("oniStreamStop", color), ("oniStreamDestroy", color),
+                            ("oniDeviceClose", device), ("oniShutdown", None)])
+        self.assertEqual(result.log[-4:], ["destroy vcam://0 depth", "destroy vcam://0 color",
+                                           "close vcam://0", "shutdown"])
 
     def test_a_mode_asked_of_a_missing_sensor_is_refused(self):
         result = run_to_end("device vcam://0\ndepth width=4 height=4 fps=60\n",
