@@ -70,12 +70,13 @@ std::string longName(int value) {
 }
 
 // How the user wrote the option whose value is `value`: its long name when the
-// word getopt took last is that long option, else its letter.
+// word getopt took last is that long option or a prefix of it, else its letter.
 std::string writtenAs(int value, const char* lastWord) {
     std::string name = longName(value);
     const std::string_view word = lastWord != nullptr ? lastWord : "";
-    if (word.substr(0, 2) == "--" && !name.empty() &&
-        word.substr(0, word.find('=')) == std::string_view(name)) {
+    const std::string_view typed = word.substr(0, word.find('='));
+    if (typed.size() > 2 && typed.substr(0, 2) == "--" &&
+        std::string_view(name).substr(0, typed.size()) == typed) {
         return name;
     }
     if (value < kDepthModeOption) {

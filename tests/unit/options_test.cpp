@@ -132,6 +132,7 @@ TEST(OptionsTest, WrongCommandLinesSayWhy) {
         // Missing values, in each spelling.
         {{"-d"}, "option -d needs a value"},
         {{"--device"}, "option --device needs a value"},
+        {{"--dev"}, "option --device needs a value"},
         {{"-ld"}, "option -d needs a value"},
         {{"--depth-mode"}, "option --depth-mode needs a value"},
         {{"--color-mode"}, "option --color-mode needs a value"},
