@@ -4,11 +4,22 @@
 
 void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name) {
+    createStream(device, sensor, stream, name);
+    startStream(stream, name);
+}
+
+void createStream(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+                  const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
         reportLine(stdout, "Couldn't create %s stream\n%s\n", name,
                    openni::OpenNI::getExtendedError());
     }
+}
+
+// Starting a stream that was never created fails without a library call; its
+// reason is then what the library said last.
+void startStream(openni::VideoStream& stream, const char* name) {
     if (stream.start() != openni::STATUS_OK) {
         reportLine(stdout, "Couldn't start the %s stream\n%s\n", name,
                    openni::OpenNI::getExtendedError());

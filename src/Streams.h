@@ -10,6 +10,11 @@
 void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name);
 
+// The two halves of createAndStart, for a stream whose mode is set in between.
+void createStream(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+                  const char* name);
+void startStream(openni::VideoStream& stream, const char* name);
+
 // Attaches or detaches a frame listener; a stream that was never created has none.
 void listen(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener);
 void stopListening(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener);

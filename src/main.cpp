@@ -1,20 +1,28 @@
-// camwatch: reports, line by line, the frames and device events of the first
-// camera the OpenNI2 library lists, until a key is pressed.
+// camwatch: reports, line by line, the frames and device events of a camera
+// the OpenNI2 library lists (the first, unless -d names another), until a key
+// is pressed. With -l it lists the cameras instead.
 
 #include <OpenNI.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
+#include "CameraList.h"
 #include "Console.h"
+#include "DeviceChoice.h"
 #include "ExitStatus.h"
 #include "FrameCallback.h"
 #include "OpenNIDeviceListener.h"
+#include "Options.h"
 #include "OutputFailure.h"
 #include "StandardDescriptors.h"
+#include "StreamModes.h"
 #include "Streams.h"
 #include "TeardownBound.h"
+#include "Version.h"
 
 namespace {
 
@@ -42,9 +50,46 @@ void unsubscribe(OpenNIDeviceListener& listener) {
     std::_Exit(exitStatus);
 }
 
+// --help and --version: text on standard output, no camera touched.
+int printAndEnd(const std::string& text) {
+    reportLine(stdout, "%s", text.c_str());
+    if (std::fflush(stdout) != 0) {  // fully buffered in a pipe: the write was here
+        noteOutputFailure(errno != 0 ? errno : EIO);
+    }
+    return statusAfterReport(kRunEnded);
+}
+
+// A mode not offered ends the run before any stream starts: what there is goes
+// down in the order of a run's end.
+int endModeNotOffered(OpenNIDeviceListener& deviceEvents, openni::Device& device,
+                      openni::VideoStream& depth, openni::VideoStream& color) {
+    const int status = statusAfterReport(kModeNotOffered);
+    const TeardownBound bound(status);
+    unsubscribe(deviceEvents);
+    stopAndDestroy(depth);
+    stopAndDestroy(color);
+    device.close();
+    openni::OpenNI::shutdown();
+    return status;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    // The command line first: a wrong one, help and the version touch nothing else.
+    std::string usageError;
+    const std::optional<Options> options = parseOptions(argc, argv, usageError);
+    if (!options) {
+        std::fprintf(stderr, "camwatch: %s\n%s", usageError.c_str(), kUsageLine);
+        return kUsage;
+    }
+    if (options->help) {
+        return printAndEnd(kHelpText);
+    }
+    if (options->version) {
+        return printAndEnd(std::string("camwatch ") + kVersion + "\n");
+    }
+
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
         return statusAfterReport(kRunEnded);
@@ -52,6 +97,9 @@ int main() {
     // Lines reach a pipe as they are printed and survive an ending by signal.
     // Each line is then one write, whose failure its formatted write returns.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (options->list) {
+        return listCameras();  // no key to wait for, no device event to report
+    }
     const KeyboardMode keyboardMode;
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
@@ -71,11 +119,8 @@ int main() {
         reportLine(stdout, "Device \"%s\" already connected\n", devices[i].getUri());
     }
 
-    // With an empty list there is no first URI; asking for any device lets the
-    // library say why none can be opened.
-    const char* uri = devices.getSize() > 0 ? devices[0].getUri() : openni::ANY_DEVICE;
     openni::Device device;
-    if (device.open(uri) != openni::STATUS_OK) {
+    if (openChosenDevice(device, devices, options->device) != openni::STATUS_OK) {
         reportLine(stdout, "Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
         // No library thread may call the listener once it is gone.
         unsubscribe(deviceEvents);
@@ -83,9 +128,14 @@ int main() {
     }
 
     openni::VideoStream depth;
-    createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
     openni::VideoStream color;
-    createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    if (!options->depthMode && !options->colorMode) {
+        createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+        createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    } else if (!createAndStartInModes(device, depth, color, options->depthMode,
+                                      options->colorMode)) {
+        return endModeNotOffered(deviceEvents, device, depth, color);
+    }
 
     int status = kRunEnded;
     std::optional<TeardownBound> bound;

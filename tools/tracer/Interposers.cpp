@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "ReadFailure.h"
 #include "TraceLog.h"
@@ -47,6 +48,16 @@ OniBool tracedQuestion(OniBool (*forward)(Handle, int), const char* format, Hand
     const OniBool answer = forward(handle, id);
     traceLine(format, traceAddress(handle), id, answer);
     return answer;
+}
+
+// CAMWATCH_TRACE_REFUSE_MODE=1 makes every video mode set fail unmade, as a
+// driver that refuses a mode it offers would; the virtual camera never does.
+bool refuseVideoModes() {
+    static const bool refuse = [] {
+        const char* setting = std::getenv("CAMWATCH_TRACE_REFUSE_MODE");
+        return setting != nullptr && std::strcmp(setting, "1") == 0;
+    }();
+    return refuse;
 }
 
 }  // namespace
@@ -158,6 +169,38 @@ const OniSensorInfo* oniStreamGetSensorInfo(OniStreamHandle stream) {
     traceLine("oniStreamGetSensorInfo stream=0x%llx -> 0x%llx", traceAddress(stream),
               traceAddress(info));
     return info;
+}
+
+OniStatus oniDeviceGetProperty(OniDeviceHandle device, int propertyId, void* data, int* pDataSize) {
+    static auto* const forward = real<decltype(oniDeviceGetProperty)>("oniDeviceGetProperty");
+    const OniStatus status = forward(device, propertyId, data, pDataSize);
+    traceLine("oniDeviceGetProperty device=0x%llx property=%d -> %d", traceAddress(device),
+              propertyId, status);
+    return status;
+}
+
+// A video mode is shown as WxH@FPS:FORMAT, the one property camwatch sets.
+OniStatus oniStreamSetProperty(OniStreamHandle stream, int propertyId, const void* data,
+                               int dataSize) {
+    static auto* const forward = real<decltype(oniStreamSetProperty)>("oniStreamSetProperty");
+    const bool videoMode = propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
+                           dataSize == static_cast<int>(sizeof(OniVideoMode));
+    const bool refused = videoMode && refuseVideoModes();
+    const OniStatus status =
+        refused ? ONI_STATUS_ERROR : forward(stream, propertyId, data, dataSize);
+    if (videoMode) {
+        OniVideoMode mode{};
+        std::memcpy(&mode, data, sizeof mode);
+        int format = 0;
+        std::memcpy(&format, &mode.pixelFormat, sizeof format);
+        traceLine("oniStreamSetProperty stream=0x%llx property=%d mode=%dx%d@%d:%d -> %d%s",
+                  traceAddress(stream), propertyId, mode.resolutionX, mode.resolutionY, mode.fps,
+                  format, status, refused ? " injected" : "");
+    } else {
+        traceLine("oniStreamSetProperty stream=0x%llx property=%d -> %d", traceAddress(stream),
+                  propertyId, status);
+    }
+    return status;
 }
 
 OniStatus oniStreamStart(OniStreamHandle stream) {
