@@ -5,12 +5,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FrameCallback.h"
 #include "OpenNIDeviceListener.h"
+#include "Options.h"
 #include "OutputFailure.h"
 #include "StandardDescriptors.h"
 #include "Streams.h"
@@ -44,7 +46,13 @@ void unsubscribe(OpenNIDeviceListener& listener) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    // Temporary, until the option parser is merged: only -s/--stats is read.
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        options.stats = options.stats || std::strcmp(argv[i], "-s") == 0 ||
+                        std::strcmp(argv[i], "--stats") == 0;
+    }
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
         return statusAfterReport(kRunEnded);
