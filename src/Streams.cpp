@@ -2,7 +2,7 @@
 
 #include "OutputFailure.h"
 
-void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+bool createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name) {
     if (device.getSensorInfo(sensor) != nullptr &&
         stream.create(device, sensor) != openni::STATUS_OK) {
@@ -12,7 +12,9 @@ void createAndStart(openni::Device& device, openni::SensorType sensor, openni::V
     if (stream.start() != openni::STATUS_OK) {
         reportLine(stdout, "Couldn't start the %s stream\n%s\n", name,
                    openni::OpenNI::getExtendedError());
+        return false;
     }
+    return true;
 }
 
 void listen(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener) {

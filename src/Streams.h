@@ -7,7 +7,8 @@
 
 // Creates the stream when the device has the sensor, then starts it. A failure
 // is reported with the library's reason, and the run goes on without it.
-void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+// True when the stream runs.
+bool createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name);
 
 // Attaches or detaches a frame listener; a stream that was never created has none.

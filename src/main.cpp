@@ -11,10 +11,12 @@
 #include "Console.h"
 #include "ExitStatus.h"
 #include "FrameCallback.h"
+#include "FrameCounter.h"
 #include "OpenNIDeviceListener.h"
 #include "Options.h"
 #include "OutputFailure.h"
 #include "StandardDescriptors.h"
+#include "StatsReport.h"
 #include "Streams.h"
 #include "TeardownBound.h"
 
@@ -91,9 +93,9 @@ int main(int argc, char* argv[]) {
     }
 
     openni::VideoStream depth;
-    createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+    const bool depthRuns = createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
     openni::VideoStream color;
-    createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    const bool colorRuns = createAndStart(device, openni::SENSOR_COLOR, color, "color");
 
     int status = kRunEnded;
     std::optional<TeardownBound> bound;
@@ -103,18 +105,43 @@ int main(int argc, char* argv[]) {
         // down: depth first, then color, in reverse order of construction.
         FrameCallback colorReporter;
         FrameCallback depthReporter;
-        listen(depth, depthReporter);
-        listen(color, colorReporter);
+        // --stats: counters listen in the reporters' place, and this thread
+        // prints their lines; no stream is added to the report otherwise.
+        FrameCounter colorCounter;
+        FrameCounter depthCounter;
+        StatsReport stats(stdout, StatsClock::now());
+        openni::VideoStream::NewFrameListener* depthListener = &depthReporter;
+        openni::VideoStream::NewFrameListener* colorListener = &colorReporter;
+        if (options.stats) {
+            depthListener = &depthCounter;
+            colorListener = &colorCounter;
+            if (depthRuns) {
+                stats.add("depth", depthCounter);
+            }
+            if (colorRuns) {
+                stats.add("color", colorCounter);
+            }
+        }
+        listen(depth, *depthListener);
+        listen(color, *colorListener);
 
         // A report that cannot be written ends the run as a key does.
         while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
+            stats.reportDueSecond(StatsClock::now());
         }
         status = statusAfterReport(status);
         bound.emplace(status);
 
-        stopListening(depth, depthReporter);
-        stopListening(color, colorReporter);
+        stopListening(depth, *depthListener);
+        stopListening(color, *colorListener);
+        // The totals once nothing is counted any more; a total line that cannot
+        // be written fails the run as any other line does.
+        stats.reportTotals(StatsClock::now());
+        if (status == kRunEnded && outputFailure() != 0) {
+            status = statusAfterReport(status);
+            bound.emplace(status);
+        }
         unsubscribe(deviceEvents);
         stopAndDestroy(depth);
         stopAndDestroy(color);
