@@ -56,7 +56,7 @@ def run_stats(scenario, spans=SECONDS, streams=("depth", "color"), **options):
         return cam.finish()
 
 
-class StatsTest(CamwatchAssertions):
+class StatsAssertions(CamwatchAssertions):
     def assertSpansAddUp(self, spans):
         frames = missed = 0
         for span in spans:
@@ -64,6 +64,8 @@ class StatsTest(CamwatchAssertions):
             missed += span[2]
             self.assertEqual(span[3:], [frames, missed], spans)
 
+
+class StatsTest(StatsAssertions):
     def test_each_second_a_line_per_stream_and_the_totals_after_the_key(self):
         result = run_stats(camera())
         report = Report(result.output)
@@ -141,6 +143,27 @@ class StatsTest(CamwatchAssertions):
             cam.press_key()
             result = cam.finish()
         self.assertFullTeardown(result, status=3, stderr=b"camwatch: write error: Broken pipe\n")
+
+
+class MissedFramesTest(StatsAssertions):
+    def test_indexes_the_camera_skips_are_counted_missed(self):
+        # Depth loses three indexes in two gaps; color every fourth index, so it
+        # sends three frames for each one it loses.
+        result = run_stats(camera(depth_options="lost=20,21,40", color_options="lose=4"),
+                           spans=2)
+        report = Report(result.output)
+        self.assertEqual(report.unknown, [])
+        for name in FPS:
+            self.assertSpansAddUp(report.spans[name])
+        [[depth_frames, _, _, depth_missed]] = report.totals["depth"]
+        self.assertGreater(depth_frames, 40)
+        self.assertEqual(depth_missed, 3)
+        [[color_frames, _, color_rate, color_missed]] = report.totals["color"]
+        # The library may drop a frame of its own on a loaded machine.
+        self.assertAlmostEqual(color_missed, color_frames / 3, delta=2 + 0.05 * color_frames)
+        self.assertGreater(color_rate, 0.5 * FPS["color"] * 3 / 4)
+        self.assertLess(color_rate, 1.2 * FPS["color"] * 3 / 4)
+        self.assertFullTeardown(result)
 
 
 if __name__ == "__main__":
