@@ -3,70 +3,46 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <initializer_list>
 #include <thread>
 
 #include "FrameCounter.h"
 
 namespace {
 
-FrameTally countAll(std::initializer_list<int> indexes) {
+TEST(FramesMissed, AStepOfKMissesKMinusOneAndNoStepForwardMissesNone) {
+    struct Case {
+        int previous;
+        int index;
+        std::uint64_t missed;
+    };
+    for (const Case& c :
+         {Case{7, 8, 0}, Case{7, 9, 1}, Case{1, 101, 99},
+          // A restarted stream numbers from the start again.
+          Case{500, 1, 0}, Case{500, 0, 0}, Case{500, 500, 0},
+          // A wrap past the largest int moves on.
+          Case{INT_MAX, INT_MIN, 0}, Case{INT_MAX - 1, INT_MIN + 1, 2}, Case{-2, 1, 2}}) {
+        EXPECT_EQ(framesMissedBetween(c.previous, c.index), c.missed)
+            << c.previous << " then " << c.index;
+    }
+}
+
+TEST(FrameCounter, GapsCountFromThePreviousFrameSeenAndTakesZeroTheCounts) {
     FrameCounter counter;
-    for (const int index : indexes) {
+    // The first frame misses nothing whatever its index; after the restart to
+    // 1, gaps count from the new indexes.
+    for (const int index : {1000, 1001, 1004, 1, 2, 5}) {
         counter.count(index);
     }
-    return counter.take();
-}
-
-TEST(FramesMissed, AGapOfKMissesKMinusOne) {
-    EXPECT_EQ(framesMissedBetween(7, 8), 0U);
-    EXPECT_EQ(framesMissedBetween(7, 9), 1U);
-    EXPECT_EQ(framesMissedBetween(1, 101), 99U);
-}
-
-TEST(FramesMissed, AnIndexThatDoesNotMoveOnMissesNone) {
-    // A restarted stream numbers from the start again; a repeated index is no gap.
-    EXPECT_EQ(framesMissedBetween(500, 1), 0U);
-    EXPECT_EQ(framesMissedBetween(500, 0), 0U);
-    EXPECT_EQ(framesMissedBetween(500, 500), 0U);
-}
-
-TEST(FramesMissed, AWrapPastTheLargestIntMovesOn) {
-    EXPECT_EQ(framesMissedBetween(INT_MAX, INT_MIN), 0U);
-    EXPECT_EQ(framesMissedBetween(INT_MAX - 1, INT_MIN + 1), 2U);
-    EXPECT_EQ(framesMissedBetween(-2, 1), 2U);
-}
-
-TEST(FrameCounter, TheFirstFrameMissesNothingWhateverItsIndex) {
-    const FrameTally tally = countAll({1000});
-    EXPECT_EQ(tally.frames, 1U);
-    EXPECT_EQ(tally.missed, 0U);
-}
-
-TEST(FrameCounter, GapsAddUpFromThePreviousFrameSeen) {
-    const FrameTally tally = countAll({1, 2, 4, 5, 9});
-    EXPECT_EQ(tally.frames, 5U);
-    EXPECT_EQ(tally.missed, 1U + 3U);
-}
-
-TEST(FrameCounter, AfterARestartGapsCountFromTheNewIndexes) {
-    const FrameTally tally = countAll({40, 41, 1, 2, 5});
-    EXPECT_EQ(tally.frames, 5U);
-    EXPECT_EQ(tally.missed, 2U);
-}
-
-TEST(FrameCounter, ATakeZeroesTheCountsButNotThePreviousIndex) {
-    FrameCounter counter;
-    counter.count(1);
-    counter.count(3);
     const FrameTally first = counter.take();
-    EXPECT_EQ(first.frames, 2U);
-    EXPECT_EQ(first.missed, 1U);
+    EXPECT_EQ(first.frames, 6U);
+    EXPECT_EQ(first.missed, 2U + 2U);
 
     const FrameTally idle = counter.take();  // a second without frames
     EXPECT_EQ(idle.frames, 0U);
     EXPECT_EQ(idle.missed, 0U);
 
-    counter.count(6);  // the gap spans the takes
+    counter.count(8);  // the gap spans the takes
     const FrameTally later = counter.take();
     EXPECT_EQ(later.frames, 1U);
     EXPECT_EQ(later.missed, 2U);
