@@ -110,13 +110,14 @@ def run(argv, runtime, scenario_text, out_path, stacks_path, min_seconds, key_ti
 
 
 def frames_handled(out_path):
-    """Frame lines camwatch printed, or the counts the baseline prints at exit.
-    Line by line: a long run's output is larger than is worth holding."""
+    """Frame lines camwatch printed, or the counts the baseline and camwatch
+    --stats print at exit. Line by line: a long run's output is larger than is
+    worth holding."""
     lines = counted = 0
     with open(out_path, "rb") as out:
         for line in out:
-            count = re.fullmatch(rb"(?:depth|color) frames (\d+)\n", line)
-            counted += int(count.group(1)) if count else 0
+            count = re.match(rb"(?:depth|color) (?:frames (\d+)\n|total: (\d+) frames )", line)
+            counted += int(count.group(1) or count.group(2)) if count else 0
             lines += bool(camwatch_run.FRAME_LINE.fullmatch(line))
     return counted or lines
 

@@ -14,7 +14,7 @@ LONG_RUNS = (("camwatch", "camwatch, frames alone", "tab:blue", "-"),
              ("camwatch_replug", "camwatch, a camera replugged", "tab:green", "-"),
              ("baseline_replug", "null listener, a camera replugged", "tab:red", "--"))
 PROGRAMS = (("camwatch", "camwatch", "tab:blue", "o"),
-            ("baseline", "baseline (reads and releases only)", "tab:orange", "s"))
+            ("baseline", "baseline --hold (reads and holds only)", "tab:orange", "s"))
 
 
 def rate_name(fps):

@@ -22,6 +22,8 @@ import targets
 # (frames per second per stream, frames per stream in a run, pairs of runs);
 # 0 fps sends as fast as the virtual camera can.
 RATES = [(30, 150, 40), (300, 1500, 8), (3000, 15000, 6), (0, 20000, 10)]
+# camwatch --stats beside the null listener that holds nothing, as --stats does.
+STATS_RATES = RATES[:3]
 FIXED_PAIRS = 8
 LATENCY_RUNS = 60
 # The long run: small frames at a high rate, so that hours of frames go through;
@@ -84,8 +86,13 @@ def machine_load():
 
 class Bench:
     def __init__(self, build, workdir, output, quick, long_run_minutes):
-        self.pair = {"camwatch": os.path.join(build, "camwatch"),
-                     "baseline": os.path.join(build, "bench", "baseline")}
+        camwatch = os.path.join(build, "camwatch")
+        baseline = os.path.join(build, "bench", "baseline")
+        # camwatch's per-frame line beside the null listener that holds each
+        # frame until the next, as that line must; --stats beside the one that
+        # holds none. Each program with its arguments.
+        self.pair = {"camwatch": [camwatch], "baseline": [baseline, "--hold"]}
+        self.stats_pair = {"camwatch": [camwatch, "--stats"], "baseline": [baseline]}
         self.runtime = os.path.join(build, "runtime")
         self.gbench = os.path.join(build, "bench", "middle_pixel_line_bench")
         self.workdir, self.output, self.quick = workdir, output, quick
@@ -95,13 +102,13 @@ class Bench:
     def path(self, name):
         return os.path.join(self.workdir, f"{next(self.serial):04d}-{name}")
 
-    def run(self, program, fps, frames, prefix=None, on_poll=None, **shape):
-        """One run until its frames are through, then a key; what it cost. The
-        shape (size, replugs) is measure.scenario's."""
-        name = os.path.basename(program)
+    def run(self, argv, fps, frames, prefix=None, on_poll=None, **shape):
+        """One run of a program and its arguments until its frames are through,
+        then a key; what it cost. The shape (size, replugs) is measure.scenario's."""
+        name = "-".join([os.path.basename(argv[0]), *(arg.lstrip("-") for arg in argv[1:])])
         out = self.path(name + ".out")
         min_seconds = (frames / fps if fps else 0) + (2 if prefix else 0.3)
-        usage = measure.run([program], self.runtime, measure.scenario(fps, frames, **shape), out,
+        usage = measure.run(argv, self.runtime, measure.scenario(fps, frames, **shape), out,
                             os.path.join(self.output, f"hang-{name}-stacks.txt"), min_seconds,
                             key_timeout=120 if prefix else 30, on_poll=on_poll, prefix=prefix)
         return {"user": usage.ru_utime, "system": usage.ru_stime,
@@ -135,31 +142,34 @@ class Bench:
                     runs[name].append(job.result())
         return runs
 
-    def pairs(self, fps, frames, count):
-        """side_by_side of camwatch and the baseline."""
-        return self.side_by_side({name: functools.partial(self.run, program, fps, frames)
-                                  for name, program in self.pair.items()},
+    def pairs(self, pair, fps, frames, count):
+        """side_by_side of the two programs of `pair` (name: argv)."""
+        return self.side_by_side({name: functools.partial(self.run, argv, fps, frames)
+                                  for name, argv in pair.items()},
                                  2 if self.quick else count)
 
-    def cpu_per_frame(self):
-        load_before, busy_before, total_before = machine_load()
+    def pairs_per_frame(self, pair, rates):
+        """CPU per frame sent of the two programs of `pair`, in pairs at each of
+        `rates`, each less what it costs without frames; the measured runs too."""
         keys = ("user", "system", "switches")
-        fixed = self.pairs(30, 0, FIXED_PAIRS)
+        fixed = self.pairs(pair, 30, 0, FIXED_PAIRS)
         # Start, teardown and the key poll: what a run costs without frames.
         fixed_cost = {name: {key: statistics.median(run[key] for run in runs) for key in keys}
                       for name, runs in fixed.items()}
         measured = fixed["camwatch"] + fixed["baseline"]
         rows = []
-        for fps, frames, count in RATES:
+        for fps, frames, count in rates:
             sent = 2 * (max(30, frames // 10) if self.quick else frames)
-            runs = self.pairs(fps, sent // 2, count)
+            runs = self.pairs(pair, fps, sent // 2, count)
             measured += runs["camwatch"] + runs["baseline"]
             # Each run's cost per frame sent, less its program's cost without frames.
             net = {name: [{key: (run[key] - fixed_cost[name][key]) / sent for key in keys}
                           for run in program_runs] for name, program_runs in runs.items()}
             us = {name: [(run["user"] + run["system"]) * 1e6 for run in net[name]] for name in net}
             row = {"fps": fps, "frames_sent": sent,
-                   "ratio": summary([c / b for c, b in zip(us["camwatch"], us["baseline"])])}
+                   "ratio": summary([c / b for c, b in zip(us["camwatch"], us["baseline"])]),
+                   "difference_us": summary([c - b for c, b in zip(us["camwatch"],
+                                                                   us["baseline"])])}
             for name, program_runs in runs.items():
                 median = {key: statistics.median(run[key] for run in net[name]) for key in keys}
                 row[name] = {"us": summary(us[name]), "user_us": median["user"] * 1e6,
@@ -167,16 +177,24 @@ class Bench:
                              "handled": sum(run["handled"] for run in program_runs)}
             rows.append(row)
             print(f"  {report.rate_name(fps)} fps: ratio {row['ratio']['median']:.3f} "
-                  f"(quartiles {report.spread(row['ratio'], 3)})", flush=True)
+                  f"(quartiles {report.spread(row['ratio'], 3)}), difference "
+                  f"{row['difference_us']['median']:+.1f} µs", flush=True)
+        return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
+                             for name, cost in fixed_cost.items()}, "rows": rows}, measured
+
+    def cpu_per_frame(self):
+        load_before, busy_before, total_before = machine_load()
+        result, measured = self.pairs_per_frame(self.pair, RATES)
         load_after, busy_after, total_after = machine_load()
         total = total_after - total_before
-        return {"fixed_ms": {name: (cost["user"] + cost["system"]) * 1e3
-                             for name, cost in fixed_cost.items()},
-                "rows": rows,
+        return {**result,
                 "load": {"before": load_before, "after": load_after,
                          "busy": (busy_after - busy_before) / total,
                          "measured": sum(run["user"] + run["system"] for run in measured)
                          * os.sysconf("SC_CLK_TCK") / total}}
+
+    def stats_per_frame(self):
+        return self.pairs_per_frame(self.stats_pair, STATS_RATES)[0]
 
     def under_valgrind(self, options, total):
         """Runs of N and 2N frames per stream of each program under valgrind:
@@ -184,11 +202,11 @@ class Bench:
         frames sent, free of start, teardown and first-call costs."""
         counts = (15, 30) if self.quick else VALGRIND_FRAMES
         result = {"sent": [2 * frames for frames in counts]}
-        for name, program in self.pair.items():
+        for name, argv in self.pair.items():
             totals, handled = [], []
             for frames in counts:
                 out = self.path("valgrind.out")
-                handled.append(self.run(program, VALGRIND_FPS, frames, prefix=[
+                handled.append(self.run(argv, VALGRIND_FPS, frames, prefix=[
                     "valgrind", *(option.format(out) for option in options)])["handled"])
                 with open(out) as text:
                     totals.append(measure.valgrind_total(total, text.read()))
@@ -214,7 +232,7 @@ class Bench:
         frames, interval = round(LONG_RUN_FPS * seconds), max(1.0, seconds / LONG_RUN_SAMPLES)
         keep = max(1, round(seconds / interval / KEPT_SAMPLES))
 
-        def job(program, replug_ms):
+        def job(argv, replug_ms):
             samples = []
 
             def sample(pid, at):  # sample k at the first poll from k * interval on
@@ -222,13 +240,13 @@ class Bench:
                 if now:
                     samples.append([round(at, 2), *now])
 
-            run = self.run(program, LONG_RUN_FPS, frames, on_poll=sample, width=LONG_RUN_SIZE[0],
+            run = self.run(argv, LONG_RUN_FPS, frames, on_poll=sample, width=LONG_RUN_SIZE[0],
                            height=LONG_RUN_SIZE[1], replug_ms=replug_ms)
             return {"handled": run["handled"], "samples": samples[::keep], **settled(samples)}
 
-        runs = self.side_by_side({name + suffix: functools.partial(job, program, replug_ms)
+        runs = self.side_by_side({name + suffix: functools.partial(job, argv, replug_ms)
                                   for suffix, replug_ms in (("", 0), ("_replug", REPLUG_MS))
-                                  for name, program in self.pair.items()}, 1)
+                                  for name, argv in self.pair.items()}, 1)
         return {"minutes": self.long_run_minutes, "fps": LONG_RUN_FPS, "size": LONG_RUN_SIZE,
                 "replug_ms": REPLUG_MS, "frames_sent": 2 * frames, "interval": interval,
                 "kept_every": keep, "runs": {name: run for name, [run] in runs.items()}}
@@ -237,7 +255,7 @@ class Bench:
         """camwatch with a pseudo-terminal for its controlling terminal and stdin:
         from the start to the first frame line, and from a key to the end of its
         output, which comes with its exit."""
-        startup, exits, camwatch = [], [], [self.pair["camwatch"]]
+        startup, exits, camwatch = [], [], self.pair["camwatch"]
         runs = 12 if self.quick else LATENCY_RUNS
         for index in range(runs):
             started = time.monotonic()
@@ -281,7 +299,8 @@ def main():
                "config": {"width": measure.WIDTH, "height": measure.HEIGHT,
                           "valgrind_fps": VALGRIND_FPS}}
     steps = [("line_alone", "per-frame line, Google Benchmark"),
-             ("cpu_per_frame", "CPU per frame, camwatch and baseline in pairs side by side"),
+             ("cpu_per_frame", "CPU per frame, camwatch and baseline --hold in pairs side by side"),
+             ("stats_per_frame", "CPU per frame, camwatch --stats and baseline in pairs"),
              ("allocations", "heap allocations per frame, memcheck"),
              ("listener_instructions", "frame listener instructions, callgrind"),
              ("long_run", f"long run, {minutes:g} min: memory, descriptors and threads"),

@@ -1,7 +1,9 @@
 """Checks of what scripts/bench relies on: a wrong reader or report would put
 wrong figures in RESULTS.md without any error, and a hang must fail the run."""
 
+import contextlib
 import copy
+import io
 import itertools
 import json
 import os
@@ -39,6 +41,12 @@ class Readers(unittest.TestCase):
             with open(path, "wb") as out:
                 out.write(b"depth frames 45\ncolor frames 50\n")
             self.assertEqual(measure.frames_handled(path), 95)
+            # camwatch --stats: the totals, not the lines of each second.
+            with open(path, "wb") as out:
+                out.write(b"depth: 30 frames, 30.0 fps, 0 missed (total 30 frames, 0 missed)\n"
+                          b"depth total: 41 frames in 1.4 s, 29.3 fps, 2 missed\n"
+                          b"color total: 0 frames in 1.4 s, 0.0 fps, 0 missed\n")
+            self.assertEqual(measure.frames_handled(path), 41)
 
     def test_usage_counts_descriptors_threads_and_memory(self):
         before = measure.usage(os.getpid())
@@ -99,7 +107,9 @@ def sample_results():
     def cpu_row(fps, camwatch, baseline, handled, read=None):
         return {"fps": fps, "frames_sent": 300, "camwatch": side(camwatch, handled),
                 "baseline": side(baseline, read or handled),
-                "ratio": run_bench.summary([camwatch / baseline] * 3)}
+                "ratio": run_bench.summary([camwatch / baseline] * 3),
+                "difference_us": run_bench.summary([camwatch - baseline - 0.5, camwatch - baseline,
+                                                    camwatch - baseline + 1.5])}
 
     def valgrind(camwatch, baseline):
         return {"sent": [60, 120], "own_per_frame": camwatch - baseline,
@@ -127,6 +137,10 @@ def sample_results():
                           "rows": [cpu_row(30, 130.0, 100.0, 600),
                                    cpu_row(3000, 50.0, 49.0, 280, 281),
                                    cpu_row(0, 20.0, 20.0, 30, 60)]},
+        "stats_per_frame": {"fixed_ms": {"camwatch": 9.25, "baseline": 8.75},
+                            "rows": [cpu_row(30, 104.0, 101.0, 600),
+                                     cpu_row(300, 62.0, 60.5, 5990, 5995),
+                                     cpu_row(3000, 51.0, 47.5, 280, 281)]},
         "allocations": valgrind(4.0, 4.0),
         "listener_instructions": valgrind(5200.0, 2300.0),
         "long_run": {"minutes": 0.5, "fps": 1000, "size": [64, 48], "replug_ms": 200,
@@ -153,8 +167,14 @@ def changed(value, step=itertools.count(1)):
 class Report(unittest.TestCase):
     def test_targets_are_judged_and_misses_explained_from_the_run(self):
         text = report.render(sample_results())
-        self.assertIn(f"<= {targets.CPU_RATIO_MAX}x the baseline's at every rate (median of "
-                      "the pairs) | worst 1.300x, at 30 fps | **MISSED** |", text)
+        self.assertIn(f"<= {targets.CPU_RATIO_MAX}x the holding baseline's at every rate (median "
+                      "of the pairs) | worst 1.300x, at 30 fps | **MISSED** |", text)
+        self.assertIn(f"--stats within {targets.STATS_EXTRA_US_MAX} µs of the baseline's at "
+                      "every rate (median of the pairs' differences) | worst +3.5 µs, at 3000 fps "
+                      "| met |", text)
+        self.assertNotIn("- CPU of --stats", text)
+        self.assertIn("| 300 | 300 | 3 | 65.1 (63.5 to 66.7) | 63.5 (62.0 to 65.0) | **+1.5** | "
+                      "1.2 to 2.2 | 5990 / 5995 |", text)
         self.assertIn("| worst 0.36% fewer, at 3000 fps (3 pairs) | met |", text)
         self.assertIn("| +0.000 | met |", text)
         # Settled from 10 s to 38 s: 0.5 KiB/s alone; replugged 2 and 1 KiB/s, 200 ms apart.
@@ -183,6 +203,17 @@ class Report(unittest.TestCase):
                       "read 600.", text)
         self.assertIn("| +1 descriptors, +1 threads | **MISSED** |", text)
         self.assertIn("- Long run (camwatch, frames alone): ", text)
+
+    def test_a_stats_cost_past_its_bound_is_missed_and_explained(self):
+        results = sample_results()
+        row = results["stats_per_frame"]["rows"][1]
+        row["camwatch"]["us"]["median"] += 6
+        row["difference_us"]["median"] = targets.STATS_EXTRA_US_MAX + 0.25
+        text = report.render(results)
+        self.assertIn(f"| worst +{targets.STATS_EXTRA_US_MAX + 0.25:.1f} µs, at 300 fps | "
+                      "**MISSED** |", text)
+        self.assertIn("- CPU of --stats at 300 fps: camwatch --stats used +7.6 µs per frame more "
+                      "than the baseline", text)
 
     def test_the_report_names_what_it_measured(self):
         results = sample_results()
@@ -233,6 +264,17 @@ class Plot(unittest.TestCase):
         medians, (down, up) = plot.error_bars([{"median": 10.0, "q1": 8.0, "q3": 13.0},
                                                {"median": 5.0, "q1": 5.0, "q3": 6.0}])
         self.assertEqual((medians, down, up), ([10.0, 5.0], [2.0, 0.0], [3.0, 1.0]))
+
+    def test_results_from_before_the_stats_pairs_are_not_redrawn(self):
+        with tempfile.TemporaryDirectory() as folder:
+            results = sample_results()
+            del results["stats_per_frame"]
+            with open(os.path.join(folder, "results.json"), "w") as raw:
+                json.dump(results, raw)
+            with contextlib.redirect_stderr(io.StringIO()) as said:
+                self.assertEqual(report.main(["report.py", folder]), 1)
+            self.assertIn("scripts/bench measures again", said.getvalue())
+            self.assertEqual(os.listdir(folder), ["results.json"])
 
     def test_the_results_show_the_plot_they_are_written_with(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -64,30 +64,33 @@ bool setMode(openni::VideoStream& stream, const ChosenMode& chosen, const char* 
 
 }  // namespace
 
-bool createAndStartInModes(openni::Device& device, openni::VideoStream& depth,
-                           openni::VideoStream& color, const std::optional<ModeRequest>& depthMode,
-                           const std::optional<ModeRequest>& colorMode) {
+std::optional<StreamsStarted> createAndStartInModes(openni::Device& device,
+                                                    openni::VideoStream& depth,
+                                                    openni::VideoStream& color,
+                                                    const std::optional<ModeRequest>& depthMode,
+                                                    const std::optional<ModeRequest>& colorMode) {
     std::optional<ChosenMode> depthChosen;
     std::optional<ChosenMode> colorChosen;
     if (depthMode) {
         depthChosen = offeredMode(device, openni::SENSOR_DEPTH, "depth", *depthMode);
         if (!depthChosen) {
-            return false;
+            return std::nullopt;
         }
     }
     if (colorMode) {
         colorChosen = offeredMode(device, openni::SENSOR_COLOR, "color", *colorMode);
         if (!colorChosen) {
-            return false;
+            return std::nullopt;
         }
     }
     createStream(device, openni::SENSOR_DEPTH, depth, "depth");
     createStream(device, openni::SENSOR_COLOR, color, "color");
     if ((depthChosen && !setMode(depth, *depthChosen, "depth", *depthMode)) ||
         (colorChosen && !setMode(color, *colorChosen, "color", *colorMode))) {
-        return false;
+        return std::nullopt;
     }
-    startStream(depth, "depth");
-    startStream(color, "color");
-    return true;
+    StreamsStarted started;
+    started.depth = startStream(depth, "depth");
+    started.color = startStream(color, "color");
+    return started;
 }

@@ -2,10 +2,10 @@
 
 #include "OutputFailure.h"
 
-void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+bool createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name) {
     createStream(device, sensor, stream, name);
-    startStream(stream, name);
+    return startStream(stream, name);
 }
 
 void createStream(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
@@ -19,11 +19,13 @@ void createStream(openni::Device& device, openni::SensorType sensor, openni::Vid
 
 // Starting a stream that was never created fails without a library call; its
 // reason is then what the library said last.
-void startStream(openni::VideoStream& stream, const char* name) {
+bool startStream(openni::VideoStream& stream, const char* name) {
     if (stream.start() != openni::STATUS_OK) {
         reportLine(stdout, "Couldn't start the %s stream\n%s\n", name,
                    openni::OpenNI::getExtendedError());
+        return false;
     }
+    return true;
 }
 
 void listen(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener) {

@@ -7,13 +7,20 @@
 
 // Creates the stream when the device has the sensor, then starts it. A failure
 // is reported with the library's reason, and the run goes on without it.
-void createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
+// True when the stream runs.
+bool createAndStart(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                     const char* name);
 
 // The two halves of createAndStart, for a stream whose mode is set in between.
 void createStream(openni::Device& device, openni::SensorType sensor, openni::VideoStream& stream,
                   const char* name);
-void startStream(openni::VideoStream& stream, const char* name);
+bool startStream(openni::VideoStream& stream, const char* name);
+
+// Which of a camera's two streams run.
+struct StreamsStarted {
+    bool depth = false;
+    bool color = false;
+};
 
 // Attaches or detaches a frame listener; a stream that was never created has none.
 void listen(openni::VideoStream& stream, openni::VideoStream::NewFrameListener& listener);

@@ -15,10 +15,12 @@
 #include "DeviceChoice.h"
 #include "ExitStatus.h"
 #include "FrameCallback.h"
+#include "FrameCounter.h"
 #include "OpenNIDeviceListener.h"
 #include "Options.h"
 #include "OutputFailure.h"
 #include "StandardDescriptors.h"
+#include "StatsReport.h"
 #include "StreamModes.h"
 #include "Streams.h"
 #include "TeardownBound.h"
@@ -129,11 +131,14 @@ int main(int argc, char* argv[]) {
 
     openni::VideoStream depth;
     openni::VideoStream color;
+    StreamsStarted started;
     if (!options->depthMode && !options->colorMode) {
-        createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
-        createAndStart(device, openni::SENSOR_COLOR, color, "color");
-    } else if (!createAndStartInModes(device, depth, color, options->depthMode,
-                                      options->colorMode)) {
+        started.depth = createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+        started.color = createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    } else if (const std::optional<StreamsStarted> inModes = createAndStartInModes(
+                   device, depth, color, options->depthMode, options->colorMode)) {
+        started = *inModes;
+    } else {
         return endModeNotOffered(deviceEvents, device, depth, color);
     }
 
@@ -145,18 +150,43 @@ int main(int argc, char* argv[]) {
         // down: depth first, then color, in reverse order of construction.
         FrameCallback colorReporter;
         FrameCallback depthReporter;
-        listen(depth, depthReporter);
-        listen(color, colorReporter);
+        // --stats: counters listen in the reporters' place, and this thread
+        // prints their lines; no stream is added to the report otherwise.
+        FrameCounter colorCounter;
+        FrameCounter depthCounter;
+        StatsReport stats(stdout, StatsClock::now());
+        openni::VideoStream::NewFrameListener* depthListener = &depthReporter;
+        openni::VideoStream::NewFrameListener* colorListener = &colorReporter;
+        if (options->stats) {
+            depthListener = &depthCounter;
+            colorListener = &colorCounter;
+            if (started.depth) {
+                stats.add("depth", depthCounter);
+            }
+            if (started.color) {
+                stats.add("color", colorCounter);
+            }
+        }
+        listen(depth, *depthListener);
+        listen(color, *colorListener);
 
         // A report that cannot be written ends the run as a key does.
         while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
+            stats.reportDueSecond(StatsClock::now());
         }
         status = statusAfterReport(status);
         bound.emplace(status);
 
-        stopListening(depth, depthReporter);
-        stopListening(color, colorReporter);
+        stopListening(depth, *depthListener);
+        stopListening(color, *colorListener);
+        // The totals once nothing is counted any more; a total line that cannot
+        // be written fails the run as any other line does.
+        stats.reportTotals(StatsClock::now());
+        if (status == kRunEnded && outputFailure() != 0) {
+            status = statusAfterReport(status);
+            bound.emplace(status);
+        }
         unsubscribe(deviceEvents);
         stopAndDestroy(depth);
         stopAndDestroy(color);
