@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "ReadFailure.h"
 #include "TraceLog.h"
@@ -158,6 +159,36 @@ const OniSensorInfo* oniStreamGetSensorInfo(OniStreamHandle stream) {
     traceLine("oniStreamGetSensorInfo stream=0x%llx -> 0x%llx", traceAddress(stream),
               traceAddress(info));
     return info;
+}
+
+OniStatus oniDeviceGetProperty(OniDeviceHandle device, int propertyId, void* data,
+                               int* pDataSize) {
+    static auto* const forward = real<decltype(oniDeviceGetProperty)>("oniDeviceGetProperty");
+    const OniStatus status = forward(device, propertyId, data, pDataSize);
+    traceLine("oniDeviceGetProperty device=0x%llx property=%d -> %d", traceAddress(device),
+              propertyId, status);
+    return status;
+}
+
+// A video mode is shown as WxH@FPS:FORMAT, the one property camwatch sets.
+OniStatus oniStreamSetProperty(OniStreamHandle stream, int propertyId, const void* data,
+                               int dataSize) {
+    static auto* const forward = real<decltype(oniStreamSetProperty)>("oniStreamSetProperty");
+    const OniStatus status = forward(stream, propertyId, data, dataSize);
+    if (propertyId == ONI_STREAM_PROPERTY_VIDEO_MODE && data != nullptr &&
+        dataSize == static_cast<int>(sizeof(OniVideoMode))) {
+        OniVideoMode mode{};
+        std::memcpy(&mode, data, sizeof mode);
+        int format = 0;
+        std::memcpy(&format, &mode.pixelFormat, sizeof format);
+        traceLine("oniStreamSetProperty stream=0x%llx property=%d mode=%dx%d@%d:%d -> %d",
+                  traceAddress(stream), propertyId, mode.resolutionX, mode.resolutionY, mode.fps,
+                  format, status);
+    } else {
+        traceLine("oniStreamSetProperty stream=0x%llx property=%d -> %d", traceAddress(stream),
+                  propertyId, status);
+    }
+    return status;
 }
 
 OniStatus oniStreamStart(OniStreamHandle stream) {
