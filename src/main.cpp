@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "Console.h"
@@ -42,9 +43,25 @@ void unsubscribe(OpenNIDeviceListener& listener) {
     std::_Exit(exitStatus);
 }
 
+// Temporary, until the command line is parsed: only -f and --follow are read.
+struct TemporaryOptions {
+    bool follow = false;
+};
+
+TemporaryOptions temporaryOptions(int argc, char** argv) {
+    TemporaryOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-f") == 0 || std::strcmp(argv[i], "--follow") == 0) {
+            options.follow = true;
+        }
+    }
+    return options;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    [[maybe_unused]] const TemporaryOptions options = temporaryOptions(argc, argv);
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
         return statusAfterReport(kRunEnded);
