@@ -10,9 +10,11 @@
 
 #include "Console.h"
 #include "ExitStatus.h"
+#include "Follower.h"
 #include "FrameCallback.h"
 #include "OpenNIDeviceListener.h"
 #include "OutputFailure.h"
+#include "ReplugListener.h"
 #include "StandardDescriptors.h"
 #include "Streams.h"
 #include "TeardownBound.h"
@@ -61,7 +63,7 @@ TemporaryOptions temporaryOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    [[maybe_unused]] const TemporaryOptions options = temporaryOptions(argc, argv);
+    const TemporaryOptions options = temporaryOptions(argc, argv);
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
         return statusAfterReport(kRunEnded);
@@ -78,6 +80,11 @@ int main(int argc, char* argv[]) {
 
     OpenNIDeviceListener deviceEvents;
     subscribe(deviceEvents);
+    // --follow: plugs noted from before the open on, so that no unplug goes unseen.
+    std::optional<ReplugListener> replugs;
+    if (options.follow) {
+        replugs.emplace();
+    }
 
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
@@ -96,13 +103,18 @@ int main(int argc, char* argv[]) {
         reportLine(stdout, "Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
         // No library thread may call the listener once it is gone.
         unsubscribe(deviceEvents);
+        replugs.reset();
         endAtOnce(kOpenFailed);
     }
 
     openni::VideoStream depth;
-    createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
     openni::VideoStream color;
-    createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    // Also how --follow starts the streams on the camera reopened.
+    const auto startStreams = [&device, &depth, &color] {
+        createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+        createAndStart(device, openni::SENSOR_COLOR, color, "color");
+    };
+    startStreams();
 
     int status = kRunEnded;
     std::optional<TeardownBound> bound;
@@ -114,10 +126,18 @@ int main(int argc, char* argv[]) {
         FrameCallback depthReporter;
         listen(depth, depthReporter);
         listen(color, colorReporter);
+        std::optional<Follower> follower;
+        if (replugs) {
+            follower.emplace(*replugs, WatchedRun{device, depth, color, depthReporter,
+                                                  colorReporter, startStreams});
+        }
 
         // A report that cannot be written ends the run as a key does.
         while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
+            if (follower) {
+                follower->followReplugs();
+            }
         }
         status = statusAfterReport(status);
         bound.emplace(status);
@@ -125,6 +145,9 @@ int main(int argc, char* argv[]) {
         stopListening(depth, depthReporter);
         stopListening(color, colorReporter);
         unsubscribe(deviceEvents);
+        if (replugs) {
+            replugs->unsubscribe();
+        }
         stopAndDestroy(depth);
         stopAndDestroy(color);
         device.close();
