@@ -69,10 +69,32 @@ class Opening:
         return calls + [("oniDeviceClose", self.device)]
 
 
+def life_cycle(result):
+    """The life cycle calls, with their places in the trace."""
+    return [(i, c) for i, c in enumerate(result.trace) if c.name in LIFE_CYCLE_CALLS]
+
+
+def serial_reads(result):
+    """The places of the opens of a camera only to read its serial number: the
+    camera is closed again before anything else is made or unmade. Their URIs."""
+    calls = life_cycle(result)
+    reads = {}
+    for (i, call), (j, after) in zip(calls, calls[1:]):
+        if (call.name == "oniDeviceOpen" and call.result == "0"
+                and after.name == "oniDeviceClose"
+                and after.args["device"] == call.args["device"]):
+            reads[i] = call.args["uri"]
+            reads[j] = None
+    return reads
+
+
 def openings(result):
     """Every successful open of the run's camera, with the streams made on it."""
     found = []
-    for position, call in enumerate(result.trace):
+    skipped = serial_reads(result)
+    for position, call in life_cycle(result):
+        if position in skipped:
+            continue
         if call.name == "oniDeviceOpen" and call.result == "0":
             found.append(Opening(position, call))
         elif call.name == "oniDeviceCreateStream" and call.result == "0" and found:
@@ -108,8 +130,9 @@ def follow_faults(result, failed_reopens=0):
         expected += [("oniDeviceOpen", "0x0")] * failed_reopens
         expected += [("oniUnregisterDeviceCallbacks", h) for h in device_callbacks]
     expected.append(("oniShutdown", None))
-    actual = [(c.name, handle(c)) for c in result.trace[runs[0].position:]
-              if c.name in LIFE_CYCLE_CALLS] if runs else []
+    skipped = serial_reads(result)
+    actual = [(c.name, handle(c)) for i, c in life_cycle(result)
+              if runs and i >= runs[0].position and i not in skipped]
     if actual != expected:
         faults.append("life cycle %r, expected %r" % (actual, expected))
     for run in runs:
@@ -146,11 +169,10 @@ class FollowTest(CamwatchAssertions):
         self.assertEqual(result.stderr, b"")
         return result
 
-    def assertReopenedOnce(self, result, uri):
-        """One reopening: the driver saw the camera opened again and both of
-        its streams started again, and the run was made and unmade in order."""
-        self.assertEqual([line for line in result.log if line.startswith("open ")],
-                         ["open vcam://0", "open " + uri])
+    def assertReopenedOnce(self, result, uri, opened):
+        """One reopening at `uri`: the driver saw the cameras `opened` and both
+        streams started again, and each run was made and unmade in order."""
+        self.assertEqual([line[5:] for line in result.log if line.startswith("open ")], opened)
         for sensor in ("depth", "color"):
             self.assertEqual(result.log.count("start %s %s" % (uri, sensor)),
                              2 if uri == "vcam://0" else 1)
@@ -161,7 +183,7 @@ class FollowTest(CamwatchAssertions):
                                  REOPENED, frames_after=REOPENED)
         self.assertEqual(non_frame_output(result), HEADER + GONE + BACK + REOPENED)
         self.assertTrue(frame_kinds_after(result.output[:result.output.index(GONE)], HEADER))
-        self.assertReopenedOnce(result, "vcam://0")
+        self.assertReopenedOnce(result, "vcam://0", ["vcam://0", "vcam://0"])
 
     def test_another_camera_plugged_in_meanwhile_is_not_opened(self):
         scenario = (CAMERA + UNPLUG + "at 2200 connect vcam://1\n" + SMALL_DEPTH
@@ -170,7 +192,7 @@ class FollowTest(CamwatchAssertions):
         result = self.run_follow(scenario, REOPENED, frames_after=REOPENED)
         self.assertEqual(non_frame_output(result), HEADER + GONE + other + BACK + REOPENED)
         self.assertEqual({c.args["uri"] for c in result.calls("oniDeviceOpen")}, {'"vcam://0"'})
-        self.assertReopenedOnce(result, "vcam://0")
+        self.assertReopenedOnce(result, "vcam://0", ["vcam://0", "vcam://0"])
 
     def test_failed_reopening_is_reported_and_the_run_goes_on_to_the_key(self):
         scenario = CAMERA + UNPLUG + "at 2300 connect vcam://0 open=fail\n"
@@ -193,6 +215,24 @@ class FollowTest(CamwatchAssertions):
         self.assertEqual(len(result.calls("oniDeviceOpen")), 1)
         self.assertEqual(len(result.calls("oniRegisterDeviceCallbacks")), 3)
         self.assertFullTeardown(result)
+
+    def test_camera_back_under_a_new_uri_is_known_by_its_serial_number(self):
+        # As after USB enumerated the camera again; another camera, plugged in
+        # meanwhile, is opened only to read its number.
+        scenario = ("device vcam://0 serial=A001\n" + SMALL_DEPTH + SMALL_COLOR + UNPLUG
+                    + "at 2200 connect vcam://7 serial=B002\n" + SMALL_DEPTH
+                    + "at 2500 connect vcam://5 serial=A001\n")
+        reopened = b'Device "vcam://5" reopened\n'
+        result = self.run_follow(scenario, reopened, frames_after=reopened)
+        self.assertEqual(non_frame_output(result),
+                         HEADER + GONE + b'Device "vcam://7" connected\n'
+                         + b'Device "vcam://5" connected\n' + reopened)
+        self.assertEqual([uri for uri in serial_reads(result).values() if uri],
+                         ['"vcam://7"', '"vcam://5"'])
+        self.assertEqual([result.trace[run.position].args["uri"] for run in openings(result)],
+                         ['"vcam://0"', '"vcam://5"'])
+        self.assertReopenedOnce(result, "vcam://5",
+                                ["vcam://0", "vcam://7", "vcam://5", "vcam://5"])
 
 
 if __name__ == "__main__":
