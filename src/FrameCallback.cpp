@@ -9,6 +9,10 @@
 #include "Streams.h"
 
 FrameCallback::~FrameCallback() {
+    releaseFrame();
+}
+
+void FrameCallback::releaseFrame() {
     heldFrame_.release();
 }
 

@@ -17,6 +17,9 @@ public:
 
     void onNewFrame(openni::VideoStream& stream) override;
 
+    // Gives the held frame back; only once the reporter is off its stream.
+    void releaseFrame();
+
 private:
     openni::VideoFrameRef heldFrame_;
 };

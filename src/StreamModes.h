@@ -16,6 +16,8 @@
 // a stream refuses its mode: no stream has started then, and the caller takes
 // down what there is. A stream that cannot be created is reported and left out
 // as createAndStart does.
-std::optional<StreamsStarted> createAndStartInModes(openni::Device& device, openni::VideoStream& depth,
-                           openni::VideoStream& color, const std::optional<ModeRequest>& depthMode,
-                           const std::optional<ModeRequest>& colorMode);
+std::optional<StreamsStarted> createAndStartInModes(openni::Device& device,
+                                                    openni::VideoStream& depth,
+                                                    openni::VideoStream& color,
+                                                    const std::optional<ModeRequest>& depthMode,
+                                                    const std::optional<ModeRequest>& colorMode);

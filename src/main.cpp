@@ -14,11 +14,13 @@
 #include "Console.h"
 #include "DeviceChoice.h"
 #include "ExitStatus.h"
+#include "Follower.h"
 #include "FrameCallback.h"
 #include "FrameCounter.h"
 #include "OpenNIDeviceListener.h"
 #include "Options.h"
 #include "OutputFailure.h"
+#include "ReplugListener.h"
 #include "StandardDescriptors.h"
 #include "StatsReport.h"
 #include "StreamModes.h"
@@ -111,6 +113,11 @@ int main(int argc, char* argv[]) {
 
     OpenNIDeviceListener deviceEvents;
     subscribe(deviceEvents);
+    // --follow: plugs noted from before the open on, so that no unplug goes unseen.
+    std::optional<ReplugListener> replugs;
+    if (options->follow) {
+        replugs.emplace();
+    }
 
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
@@ -126,19 +133,27 @@ int main(int argc, char* argv[]) {
         reportLine(stdout, "Couldn't open device\n%s\n", openni::OpenNI::getExtendedError());
         // No library thread may call the listener once it is gone.
         unsubscribe(deviceEvents);
+        replugs.reset();
         endAtOnce(kOpenFailed);
     }
 
     openni::VideoStream depth;
     openni::VideoStream color;
-    StreamsStarted started;
-    if (!options->depthMode && !options->colorMode) {
-        started.depth = createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
-        started.color = createAndStart(device, openni::SENSOR_COLOR, color, "color");
-    } else if (const std::optional<StreamsStarted> inModes = createAndStartInModes(
-                   device, depth, color, options->depthMode, options->colorMode)) {
-        started = *inModes;
-    } else {
+    // Also how --follow starts the streams on the camera reopened; none when a
+    // sensor does not offer the mode asked of it.
+    const auto startStreams = [&device, &depth, &color,
+                               &options]() -> std::optional<StreamsStarted> {
+        if (!options->depthMode && !options->colorMode) {
+            StreamsStarted started;
+            started.depth = createAndStart(device, openni::SENSOR_DEPTH, depth, "depth");
+            started.color = createAndStart(device, openni::SENSOR_COLOR, color, "color");
+            return started;
+        }
+        return createAndStartInModes(device, depth, color, options->depthMode, options->colorMode);
+    };
+    const std::optional<StreamsStarted> started = startStreams();
+    if (!started) {
+        replugs.reset();
         return endModeNotOffered(deviceEvents, device, depth, color);
     }
 
@@ -160,20 +175,33 @@ int main(int argc, char* argv[]) {
         if (options->stats) {
             depthListener = &depthCounter;
             colorListener = &colorCounter;
-            if (started.depth) {
+            if (started->depth) {
                 stats.add("depth", depthCounter);
             }
-            if (started.color) {
+            if (started->color) {
                 stats.add("color", colorCounter);
             }
         }
         listen(depth, *depthListener);
         listen(color, *colorListener);
+        std::optional<Follower> follower;
+        if (replugs) {
+            follower.emplace(*replugs,
+                             WatchedRun{device, depth, color, *depthListener, *colorListener,
+                                        [&startStreams] { startStreams(); },
+                                        [&depthReporter, &colorReporter] {
+                                            depthReporter.releaseFrame();
+                                            colorReporter.releaseFrame();
+                                        }});
+        }
 
         // A report that cannot be written ends the run as a key does.
         while (!keyPressed() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
             stats.reportDueSecond(StatsClock::now());
+            if (follower) {
+                follower->followReplugs();
+            }
         }
         status = statusAfterReport(status);
         bound.emplace(status);
@@ -188,6 +216,9 @@ int main(int argc, char* argv[]) {
             bound.emplace(status);
         }
         unsubscribe(deviceEvents);
+        if (replugs) {
+            replugs->unsubscribe();
+        }
         stopAndDestroy(depth);
         stopAndDestroy(color);
         device.close();
