@@ -43,9 +43,9 @@ class CamwatchVcamTest(unittest.TestCase):
         result = self.run_vcam(*SHOW, env=env)
         # Before installation the demo is not there yet, and the message names it.
         if result.returncode == 0:
-            self.assertTrue(result.stdout.splitlines()[1].endswith("/share/camwatch/demo.vcam"))
+            self.assertTrue(result.stdout.splitlines()[1].endswith("/share/camwatch-vcam/demo.vcam"))
         else:
-            self.assertRegex(result.stderr, r"the scenario /\S*/share/camwatch/demo\.vcam: ")
+            self.assertRegex(result.stderr, r"the scenario /\S*/share/camwatch-vcam/demo\.vcam: ")
 
     def test_a_relative_scenario_is_made_absolute(self):
         with tempfile.TemporaryDirectory() as folder:
