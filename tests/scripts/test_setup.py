@@ -46,9 +46,11 @@ exit 2
 """
 SUDO = """#!/bin/sh
 # -n true succeeds unless $SUDO_NEEDS_PASSWORD; other commands are recorded
-# with the folder they ran in.
+# with the folder they ran in. Their input is read, as tee's would be: a
+# writer into the pipe must not meet a reader gone (SIGPIPE, status 141).
 if [ "$1" = -n ]; then [ -z "$SUDO_NEEDS_PASSWORD" ]; exit; fi
 echo "$* [in $(pwd)]" >>"$LOG"
+cat >/dev/null
 """
 BUILD_DEPENDS = ":nocheck cmake libopenni2-dev\n: cmake libopenni2-dev libgtest-dev"
 
