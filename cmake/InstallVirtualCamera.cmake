@@ -2,11 +2,12 @@
 # loading folder of its own, never the system's driver folder, so that other
 # OpenNI2 programs keep seeing only real cameras; the demo scenario; and
 # camwatch-vcam, which runs a program with that folder first in its library
-# path.
+# path. The Debian package camwatch-vcam ships these, apart from camwatch, so
+# its data folder is named after it.
 include(GNUInstallDirs)
 
 set(CAMWATCH_VCAM_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/camwatch/vcam)
-set(CAMWATCH_DEMO_SCENARIO ${CMAKE_INSTALL_FULL_DATADIR}/camwatch/demo.vcam)
+set(CAMWATCH_DEMO_SCENARIO ${CMAKE_INSTALL_FULL_DATADIR}/camwatch-vcam/demo.vcam)
 
 install(TARGETS vcam LIBRARY DESTINATION ${CAMWATCH_VCAM_DIR}/OpenNI2/Drivers)
 
@@ -20,7 +21,7 @@ file(CREATE_LINK ${openni2_library_dir}/libOpenNI2.so.0 ${openni2_soname_link} S
 install(FILES ${openni2_soname_link} DESTINATION ${CAMWATCH_VCAM_DIR})
 
 install(FILES ${PROJECT_SOURCE_DIR}/tools/vcam/scenarios/demo.vcam
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/camwatch)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/camwatch-vcam)
 
 # Executable in the build tree too, where the tests run it.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/camwatch-vcam.in

@@ -7,6 +7,16 @@
 
 # The first line of the changelog: "camwatch (VERSION) DISTRIBUTION; ...".
 version="$(sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' "$root/debian/changelog")"
+# The binary packages built from the source, each checked on its own too.
+binary_packages=(camwatch camwatch-vcam)
+
+# debs ARCH: the binary packages' files of that architecture.
+debs() {
+    local package
+    for package in "${binary_packages[@]}"; do
+        echo "$out/package-$1/${package}_${version}_$1.deb"
+    done
+}
 
 root_tarball() {
     echo "$out/roots/bookworm-$1.tar.gz"
@@ -79,10 +89,11 @@ step_source() {
 }
 
 # package ARCH: the binary packages built from the source package by sbuild,
-# in the amd64 root (cross for ARM). The package's build runs no tests, so the
-# test tools of the Build-Depends (the nocheck profile) are left out.
+# in the amd64 root (cross for ARM), and their list. The package's build runs
+# no tests, so the test tools of the Build-Depends (the nocheck profile) are
+# left out.
 package() {
-    local arch="$1" dir="$out/package-$1" cross=(--profiles=nocheck)
+    local arch="$1" dir="$out/package-$1" cross=(--profiles=nocheck) built
     [ "$arch" = amd64 ] || cross=(--host="$arch" "--profiles=cross,nocheck")
     [ -f "$out/source/camwatch_$version.dsc" ] || step_source || return 1
     rm -rf "$dir"
@@ -90,28 +101,31 @@ package() {
     (cd "$dir" && sbuild --chroot-mode=unshare --chroot="$(root_tarball amd64)" --dist=unstable \
         --build=amd64 "${cross[@]}" --no-apt-upgrade --no-apt-distupgrade \
         --no-run-lintian --no-run-piuparts --no-run-autopkgtest "$out/source/camwatch_$version.dsc") &&
-        ls "$dir/camwatch_${version}_$arch.deb"
+        mapfile -t built < <(debs "$arch") &&
+        ls -l "${built[@]}"
 }
 
-# step_package-amd64: the amd64 package built by sbuild in the clean root,
-# its contents, and its camwatch run on its virtual camera
+# step_package-amd64: the amd64 packages built by sbuild in the clean root,
+# and what they do: camwatch-vcam alone runs another OpenNI2 program, and
+# camwatch on its demo
 step_package-amd64() {
-    package amd64 &&
-        PYTHONPATH="$root/tests/lib" /usr/bin/python3 "$root/packaging/test_package.py" \
-            "$out/package-amd64/camwatch_${version}_amd64.deb"
+    local built
+    package amd64 && mapfile -t built < <(debs amd64) &&
+        PYTHONPATH="$root/tests/lib" /usr/bin/python3 "$root/packaging/test_package.py" "${built[@]}"
 }
 
-# step_package-arm64: the arm64 package cross-built by sbuild in the clean root
+# step_package-arm64: the arm64 packages cross-built by sbuild in the clean root
 step_package-arm64() {
     package arm64
 }
 
-# step_package-armhf: the armhf package cross-built by sbuild in the clean root
+# step_package-armhf: the armhf packages cross-built by sbuild in the clean root
 step_package-armhf() {
     package armhf
 }
 
-# binary_lintian ARCH: no error, warning or hardening tag.
+# binary_lintian ARCH: no error, warning or hardening tag in any package the
+# .changes lists.
 binary_lintian() {
     local tags="$out/package-$1/lintian.tags"
     lintian --info --display-experimental --fail-on error,warning \
@@ -119,17 +133,17 @@ binary_lintian() {
         ! grep -q 'hardening-' "$tags"
 }
 
-# step_lintian-amd64: lintian on the amd64 package
+# step_lintian-amd64: lintian on the amd64 packages
 step_lintian-amd64() {
     binary_lintian amd64
 }
 
-# step_lintian-arm64: lintian on the arm64 package
+# step_lintian-arm64: lintian on the arm64 packages
 step_lintian-arm64() {
     binary_lintian arm64
 }
 
-# step_lintian-armhf: lintian on the armhf package
+# step_lintian-armhf: lintian on the armhf packages
 step_lintian-armhf() {
     binary_lintian armhf
 }
@@ -154,47 +168,55 @@ step_blhc-armhf() {
 }
 
 # install_and_purge ARCH: piuparts in the run's root of the architecture,
-# with the root's own apt sources.
+# with the root's own apt sources, for each package alone: either is
+# installed without the other.
 install_and_purge() {
-    piuparts --distribution=bookworm --arch="$1" --basetgz="$(root_tarball "$1")" \
-        --keep-sources-list "$out/package-$1/camwatch_${version}_$1.deb"
+    local deb
+    for deb in $(debs "$1"); do
+        echo "--- piuparts $(basename "$deb")"
+        piuparts --distribution=bookworm --arch="$1" --basetgz="$(root_tarball "$1")" \
+            --keep-sources-list "$deb" || return 1
+    done
 }
 
-# step_piuparts-amd64: install, remove and purge of the amd64 package
+# step_piuparts-amd64: install, remove and purge of each amd64 package alone
 step_piuparts-amd64() {
     install_and_purge amd64
 }
 
-# step_piuparts-arm64: install, remove and purge of the arm64 package, emulated
+# step_piuparts-arm64: install, remove and purge of each arm64 package alone, emulated
 step_piuparts-arm64() {
     install_and_purge arm64
 }
 
-# step_piuparts-armhf: install, remove and purge of the armhf package, emulated
+# step_piuparts-armhf: install, remove and purge of each armhf package alone, emulated
 step_piuparts-armhf() {
     install_and_purge armhf
 }
 
 # package_tests ARCH: the autopkgtest in a testbed made from the run's root of
-# the architecture, apart from this machine. autopkgtest's unshare testbed
-# maps root to the subordinate ids that scripts/setup ci gives it.
+# the architecture, apart from this machine, each test installing the
+# packages it names. autopkgtest's unshare testbed maps root to the
+# subordinate ids that scripts/setup ci gives it.
 package_tests() {
+    local built
+    mapfile -t built < <(debs "$1")
     (cd "$out/source/camwatch-$version" &&
-        autopkgtest -U --no-built-binaries "$out/package-$1/camwatch_${version}_$1.deb" . -- \
+        autopkgtest -U --no-built-binaries "${built[@]}" . -- \
             unshare --arch="$1" --tarball="$(root_tarball "$1")")
 }
 
-# step_autopkgtest-amd64: the package's tests on amd64
+# step_autopkgtest-amd64: the packages' tests on amd64
 step_autopkgtest-amd64() {
     package_tests amd64
 }
 
-# step_autopkgtest-arm64: the package's tests on arm64, emulated
+# step_autopkgtest-arm64: the packages' tests on arm64, emulated
 step_autopkgtest-arm64() {
     package_tests arm64
 }
 
-# step_autopkgtest-armhf: the package's tests on armhf, emulated
+# step_autopkgtest-armhf: the packages' tests on armhf, emulated
 step_autopkgtest-armhf() {
     package_tests armhf
 }

@@ -93,11 +93,12 @@ installed_figures() {
 
 # step_fresh-root-amd64: on a fresh amd64 root: scripts/setup as a user
 # without sudo names what to install; scripts/demo as a user with sudo, in a
-# terminal, ended by one key; the amd64 package installed with apt-get where
-# the camera library is missing, and camwatch-vcam run by a user
+# terminal, ended by one key; the amd64 packages installed with apt-get where
+# the camera library is missing, camwatch-vcam first and alone, and
+# camwatch-vcam run by a user
 step_fresh-root-amd64() {
     local apt=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -o APT::Color=0)
-    local user message before after deb
+    local user message before after deb vcam_deb status
     fresh_root amd64 || return 1
     for user in newcomer helper; do
         as_root useradd --create-home "$user"
@@ -126,11 +127,24 @@ step_fresh-root-amd64() {
     echo "figure: the demo installed $((after - before)) packages, $((megabytes_after - megabytes_before)) MB"
 
     deb="$out/package-amd64/camwatch_${version}_amd64.deb"
-    echo "--- apt-get install of the package without the camera library"
-    cp "$deb" "$fresh/src/" || return 1
+    vcam_deb="$out/package-amd64/camwatch-vcam_${version}_amd64.deb"
+    echo "--- apt-get install of camwatch-vcam alone, without the camera library"
+    cp "$deb" "$vcam_deb" "$fresh/src/" || return 1
     as_root "${apt[@]}" purge -y libopenni2-0 >/dev/null
-    as_root "${apt[@]}" install -y "/src/$(basename "$deb")" | tee "$fresh/install.log"
+    as_root "${apt[@]}" install -y "/src/$(basename "$vcam_deb")" | tee "$fresh/install.log"
     grep -q '^Setting up libopenni2-0' "$fresh/install.log" || { echo "the library was not pulled in"; return 1; }
+
+    echo "--- camwatch-vcam as a user, without camwatch"
+    status=0
+    message="$("${fresh_user[@]}" camwatch-vcam </dev/null 2>&1)" || status=$?
+    echo "$message (status $status)"
+    if [ "$status" -ne 127 ] || ! grep -q 'camwatch is not installed' <<<"$message"; then
+        echo "camwatch-vcam did not say camwatch is missing"
+        return 1
+    fi
+
+    echo "--- apt-get install of camwatch"
+    as_root "${apt[@]}" install -y "/src/$(basename "$deb")" || return 1
 
     echo "--- camwatch-vcam as a user, ended by one key"
     until_key '^\[[0-9]{8,}\] Color RGB value' "${fresh_user[@]}" camwatch-vcam

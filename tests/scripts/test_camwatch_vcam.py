@@ -43,9 +43,10 @@ class CamwatchVcamTest(unittest.TestCase):
         result = self.run_vcam(*SHOW, env=env)
         # Before installation the demo is not there yet, and the message names it.
         if result.returncode == 0:
-            self.assertTrue(result.stdout.splitlines()[1].endswith("/share/camwatch/demo.vcam"))
+            self.assertTrue(
+                result.stdout.splitlines()[1].endswith("/share/camwatch-vcam/demo.vcam"))
         else:
-            self.assertRegex(result.stderr, r"the scenario /\S*/share/camwatch/demo\.vcam: ")
+            self.assertRegex(result.stderr, r"the scenario /\S*/share/camwatch-vcam/demo\.vcam: ")
 
     def test_a_relative_scenario_is_made_absolute(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -127,6 +128,26 @@ class CamwatchVcamTest(unittest.TestCase):
                 vcam = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", copy]
             result = run([*vcam, "-s", secret, *SHOW], text=True, timeout=30)
             self.assertRefused(result, secret + ": permission denied")
+
+    def test_with_no_program_named_it_runs_camwatch_only_where_installed(self):
+        # camwatch-vcam is packaged apart: camwatch may be missing from PATH.
+        with tempfile.TemporaryDirectory() as folder:
+            env = dict(os.environ, PATH=folder)
+            for args in ((), ("-s", DEMO), ("--",)):
+                with self.subTest(args=args, camwatch="missing"):
+                    result = self.run_vcam(*args, env=env)
+                    self.assertEqual(result.returncode, 127)
+                    self.assertEqual(result.stdout, "")
+                    self.assertEqual(result.stderr, "camwatch-vcam: camwatch is not installed; "
+                                     "name an OpenNI2 program to run, or install camwatch\n")
+            stand_in = os.path.join(folder, "camwatch")
+            with open(stand_in, "w") as f:
+                f.write('#!/bin/sh\necho "camwatch $#: $VCAM_SCENARIO"\n')
+            os.chmod(stand_in, 0o755)
+            with self.subTest(camwatch="installed"):
+                result = self.run_vcam("-s", DEMO, env=env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout, "camwatch 0: %s\n" % DEMO)
 
     def test_the_program_status_is_the_commands(self):
         result = self.run_vcam("-s", DEMO, "sh", "-c", "exit 7")
