@@ -1,28 +1,16 @@
 #include "Follower.h"
 
-#include <array>
-#include <cstring>
 #include <utility>
 
 #include "OutputFailure.h"
+#include "SerialNumber.h"
 #include "Streams.h"
 
 namespace {
 
-// Room for any serial number a driver gives; a longer one is cut to fit.
-constexpr int kSerialCapacity = 256;
-
 // The camera's serial number, or empty when its driver gives none.
 std::string serialNumberOf(const openni::Device& device) {
-    std::array<char, kSerialCapacity> serial{};
-    int size = static_cast<int>(serial.size());
-    if (device.getProperty(openni::DEVICE_PROPERTY_SERIAL_NUMBER, serial.data(), &size) !=
-        openni::STATUS_OK) {
-        return {};
-    }
-    // A driver need not end the number with a NUL within what it wrote.
-    const std::size_t written = size > 0 && size < kSerialCapacity ? size : serial.size();
-    return {serial.data(), strnlen(serial.data(), written)};
+    return readSerialNumber(device).value_or("");
 }
 
 void reportReopenFailure(const std::string& uri) {

@@ -1,9 +1,10 @@
 """The user documents against each other and against the tree.
 
-The README's tables and the man pages say the same things twice, and the
-READMEs name scripts, options, levels, labels and paths: a change to one side
-that the other misses is caught here. Nothing is built; camwatch-vcam, when
-ctest gives its path, is run on stand-in programs only.
+The README shows camwatch's output and options, the man pages list its
+statuses and messages, and the READMEs name scripts, options, levels, labels,
+sections and paths: a change to one side that the other misses is caught here.
+Nothing is built; camwatch runs on the virtual camera and camwatch-vcam on
+stand-in programs, when ctest gives their paths.
 """
 
 import os
@@ -12,10 +13,12 @@ import stat
 import tempfile
 import unittest
 
+from camwatch_run import Camwatch
 from launcher import run
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-READMES = ["README.md", "tests/e2e/README.md", "tools/vcam/README.md", "tools/tracer/README.md"]
+READMES = ["README.md", "HACKING.md", "tests/e2e/README.md", "tools/vcam/README.md",
+           "tools/tracer/README.md"]
 ROFF_ESCAPES = {r"\(dq": '"', r"\(aq": "'", r"\(mu": "x", r"\-": "-", r"\ ": " ", r"\e": "\\"}
 
 
@@ -52,8 +55,12 @@ def man_statuses(page):
 
 def man_section(page, name):
     """A man page section as plain text: font macros and escapes gone, blanks folded."""
+    return plain_roff(man_source(page, name))
+
+
+def plain_roff(source):
     lines = []
-    for line in man_source(page, name).splitlines():
+    for line in source.splitlines():
         font = re.match(r"\.(B|I|BI|IB|BR|RB|IR|RI)\s+(.*)", line)
         if font:
             words = [word[1:-1] if word.startswith('"') else word
@@ -76,29 +83,75 @@ def code_lines(text):
     return "\n".join(fenced).splitlines() + indented + spans
 
 
-class CamwatchPageTest(unittest.TestCase):
-    def test_every_line_the_readme_lists_is_in_the_man_page(self):
-        output = man_section("man/camwatch.1", "OUTPUT")
-        for cell in first_column(section(read("README.md"), "What it prints")):
-            for literal in re.findall(r"`([^`]+)`", cell):
-                for fixed in re.split(r"<[a-z]+>", literal):
-                    if fixed.strip():
-                        with self.subTest(line=literal):
-                            self.assertIn(fixed.strip(), output)
+def src_literals(pattern, names=None):
+    """What `pattern` finds in the program's sources (or those named)."""
+    found = set()
+    folder = os.path.join(ROOT, "src")
+    for name in names or os.listdir(folder):
+        with open(os.path.join(folder, name), encoding="utf-8") as f:
+            found.update(re.findall(pattern, f.read()))
+    return found
 
-    def test_the_exit_statuses_are_the_same_in_both(self):
-        readme = {cell.strip() for cell in first_column(section(read("README.md"), "Exit status"))}
-        self.assertEqual(readme - {"signal"}, man_statuses("man/camwatch.1"))
+
+def fenced_block(text, heading):
+    """The first fenced block of a README section."""
+    match = re.search(r"^```\n(.*?)^```", section(text, heading), re.MULTILINE | re.DOTALL)
+    if not match:
+        raise AssertionError("no fenced block under %r" % heading)
+    return match.group(1)
+
+
+class ReadmeTest(unittest.TestCase):
+    """What the README shows of camwatch is what camwatch does."""
+
+    def test_the_sample_output_is_the_demos(self):
+        intro = read("README.md").split("\n## ", 1)[0]
+        sample = re.search(r"^```\n(.*?)^```", intro, re.MULTILINE | re.DOTALL).group(1)
+        wanted = sample.encode().splitlines(keepends=True)
+        with Camwatch(read("tools/vcam/scenarios/demo.vcam")) as cam:
+            # The demo's second camera is gone after six seconds.
+            cam.wait_for(lambda out: all(line in out.splitlines(keepends=True)
+                                         for line in wanted),
+                         timeout=30, what="the README's sample lines")
+            cam.press_key()
+            result = cam.finish()
+        self.assertEqual(result.status, 0)
+        lines = result.output.splitlines(keepends=True)
+        # Each kind of line in the README's order.
+        for kind in (b"Depth", b"Color", b"Device"):
+            shown = [line for line in wanted if kind in line]
+            self.assertEqual([line for line in lines if line in shown][:len(shown)], shown)
+
+    def test_the_options_are_what_camwatch_help_prints(self):
+        binary = os.environ.get("CAMWATCH_BIN")
+        if not binary:
+            self.skipTest("CAMWATCH_BIN is not set (run through ctest)")
+        printed = run([binary, "--help"], timeout=30, text=True)
+        self.assertEqual(printed.returncode, 0)
+        self.assertEqual(fenced_block(read("README.md"), "Options"), printed.stdout)
+
+    def test_man_sections_it_names_exist(self):
+        for readme in READMES:
+            for page, name in re.findall(r"`man (camwatch(?:-vcam)?)` \(([A-Z][A-Z ]+)\)",
+                                         read(readme)):
+                with self.subTest(readme=readme, section=name):
+                    man_source("man/%s.1" % page, name)
+
+
+class CamwatchPageTest(unittest.TestCase):
+    def test_the_exit_statuses_are_the_programs(self):
+        statuses = src_literals(r"constexpr int k\w+ = (\d+);", ["ExitStatus.h"])
+        self.assertEqual(statuses, man_statuses("man/camwatch.1"))
 
     def test_the_messages_on_standard_error_are_in_the_man_page(self):
         # A write error's reason is the system's: only its fixed start is ours.
-        messages = {re.sub(r"(error:).*", r"\1", message)
-                    for message in re.findall(r"`(camwatch: [^`]*)`", read("README.md"))}
+        messages = {re.sub(r"(error:).*|\\n", lambda m: m.group(1) or "", message)
+                    for message in src_literals(r'"(camwatch: [^"%]*)')}
         self.assertTrue(messages)
-        page = man_section("man/camwatch.1", "TERMINAL AND STANDARD INPUT")
+        page = plain_roff(read("man/camwatch.1"))
         for message in messages:
             with self.subTest(message=message):
-                self.assertIn(message, page)
+                self.assertIn(message.strip(), page)
 
 
 class CamwatchVcamStatusTest(unittest.TestCase):

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "EventLog.h"
+#include "OniConversions.h"
 #include "Plug.h"
 #include "Scenario.h"
 #include "VirtualDevice.h"
@@ -107,11 +108,7 @@ private:
         EXPECT_LE(frame->dataSize, library->requiredSize_);
         const std::ptrdiff_t middle = (frame->height + 1) * frame->width / 2;
         const std::ptrdiff_t bpp = frame->width > 0 ? frame->stride / frame->width : 1;
-        VideoMode mode;
-        std::memcpy(&mode.format, &frame->videoMode.pixelFormat, sizeof(mode.format));
-        mode.width = frame->videoMode.resolutionX;
-        mode.height = frame->videoMode.resolutionY;
-        mode.fps = frame->videoMode.fps;
+        const VideoMode mode = videoModeOf(frame->videoMode);
         const Received received{frame->frameIndex,
                                 frame->timestamp,
                                 frame->width,
@@ -158,11 +155,7 @@ struct StreamUnderTest {
     }
 
     OniStatus setMode(const VideoMode& mode) {
-        OniVideoMode oni{};
-        std::memcpy(&oni.pixelFormat, &mode.format, sizeof(mode.format));
-        oni.resolutionX = mode.width;
-        oni.resolutionY = mode.height;
-        oni.fps = mode.fps;
+        const OniVideoMode oni = oniVideoModeOf(mode);
         return stream.setProperty(ONI_STREAM_PROPERTY_VIDEO_MODE, &oni, sizeof(oni));
     }
 
@@ -170,12 +163,7 @@ struct StreamUnderTest {
         OniVideoMode oni{};
         int size = sizeof(oni);
         EXPECT_EQ(stream.getProperty(ONI_STREAM_PROPERTY_VIDEO_MODE, &oni, &size), ONI_STATUS_OK);
-        VideoMode mode;
-        std::memcpy(&mode.format, &oni.pixelFormat, sizeof(mode.format));
-        mode.width = oni.resolutionX;
-        mode.height = oni.resolutionY;
-        mode.fps = oni.fps;
-        return mode;
+        return videoModeOf(oni);
     }
 
     FakeLibrary library;
