@@ -66,7 +66,7 @@ int main() {
     listen(depth, depthReader);
     listen(color, colorReader);
 
-    while (!keyPressed()) {
+    while (!takeStopThenTestKey()) {
         pauseMilliseconds(kKeyPollMilliseconds);
     }
 

@@ -51,7 +51,7 @@ KeyboardMode::~KeyboardMode() {
 
 // Job control on the main thread, as full-screen programs do it: outside any
 // handler, the terminal is given back before a stop and taken in the foreground.
-bool keyPressed() {
+bool takeStopThenTestKey() {
     if (const int stop = notedStopSignal(); stop != 0) {
         restoreMode();
         stopBy(stop);

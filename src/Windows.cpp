@@ -7,6 +7,7 @@
 #include "Console.h"
 #include "StandardDescriptors.h"
 #include "TeardownBound.h"
+#include "TerminalMode.h"
 
 // The console sees single key presses without a change of mode.
 KeyboardMode::KeyboardMode() = default;
@@ -21,7 +22,7 @@ KeyboardMode::~KeyboardMode() {
 
 void restoreKeyboardModeForExit() {}
 
-bool keyPressed() {
+bool takeStopThenTestKey() {
     return _kbhit() != 0;
 }
 

@@ -37,7 +37,7 @@ void unsubscribe(OpenNIDeviceListener& listener) {
 // delivering device events, either can deadlock against the driver's thread.
 [[noreturn]] void endAtOnce(int status) {
     std::fflush(stdout);
-    const int exitStatus = statusAfterReport(status);
+    const int exitStatus = reportOutputFailure(status);
     restoreKeyboardModeForExit();
     std::_Exit(exitStatus);
 }
@@ -47,7 +47,7 @@ void unsubscribe(OpenNIDeviceListener& listener) {
 int main() {
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
-        return statusAfterReport(kRunEnded);
+        return reportOutputFailure(kRunEnded);
     }
     // Lines reach a pipe as they are printed and survive an ending by signal.
     // Each line is then one write, whose failure its formatted write returns.
@@ -56,7 +56,7 @@ int main() {
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
         reportLine(stdout, "Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
-        return statusAfterReport(kInitializeFailed);
+        return reportOutputFailure(kInitializeFailed);
     }
 
     OpenNIDeviceListener deviceEvents;
@@ -99,10 +99,10 @@ int main() {
         listen(color, colorReporter);
 
         // A report that cannot be written ends the run as a key does.
-        while (!keyPressed() && outputFailure() == 0) {
+        while (!takeStopThenTestKey() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
         }
-        status = statusAfterReport(status);
+        status = reportOutputFailure(status);
         bound.emplace(status);
 
         stopListening(depth, depthReporter);
