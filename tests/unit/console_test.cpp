@@ -256,8 +256,8 @@ pid_t startForegroundJob(Job body) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with a leader that is killed
         close(go[1]);
         char byte = 0;
-        const bool inForeground = read(go[0], &byte, 1) == 1;
-        _exit(inForeground && body() ? 0 : 1);
+        const bool givenForeground = read(go[0], &byte, 1) == 1;
+        _exit(givenForeground && body() ? 0 : 1);
     }
     setpgid(job, job);
     tcsetpgrp(STDIN_FILENO, job);
