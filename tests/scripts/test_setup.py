@@ -61,6 +61,9 @@ if [ "$1" = tee ]; then cat >/dev/null; fi
 """
 BUILD_DEPENDS = (":nocheck cmake libopenni2-dev debhelper-compat\n"
                  ": cmake libopenni2-dev libgtest-dev debhelper-compat")
+# What scripts/setup adds to the Build-Depends: a compiler, make, and
+# dpkg-checkbuilddeps.
+TOOLS = "g++:native, make:native, dpkg-dev"
 # The Debian package's helper, which only the package level installs.
 HELPER = "debhelper-compat (= 13)"
 
@@ -120,8 +123,8 @@ class SetupTest(unittest.TestCase):
         calls = []
         for call in self.apt_calls("satisfy"):
             options, depends = call.split(" [in ")[0].split("--no-install-recommends ")[1].split(
-                "build-essential:native, ")
-            calls.append((options.strip(), ["build-essential:native"] + depends.split(", ")))
+                TOOLS + ", ")
+            calls.append((options.strip(), TOOLS.split(", ") + depends.split(", ")))
         return calls
 
     def installed_by_apt(self):
@@ -137,11 +140,11 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(self.apt_calls("build-dep") + self.apt_calls("install"), [])
         [(options, entries)] = self.satisfied()
         self.assertEqual(options, "-P nocheck")
-        # The tool chain, then every entry of debian/control's field, restrictions
+        # The tools, then every entry of debian/control's field, restrictions
         # and all, but the package's helper.
-        self.assertEqual(entries[0], "build-essential:native")
+        self.assertEqual(entries[:3], TOOLS.split(", "))
         self.assertNotIn(HELPER, entries)
-        self.assertEqual({re.split(r"[\s:(<]", entry)[0] for entry in entries[1:]},
+        self.assertEqual({re.split(r"[\s:(<]", entry)[0] for entry in entries[3:]},
                          field("debian/control", "Build-Depends") - {"debhelper-compat"})
         self.assertIn("dash <!nocheck>", entries)
         self.assertIn("python3-pexpect:native <!nocheck>", entries)
@@ -227,7 +230,7 @@ class SetupTest(unittest.TestCase):
                 self.assertIn("apt-get install --no-install-recommends lintian\n",
                               result.stderr)
                 self.assertIn("as root: apt-get satisfy --no-install-recommends -P nocheck "
-                              "'build-essential:native, %s, cmake, " % HELPER, result.stderr)
+                              "'%s, %s, cmake, " % (TOOLS, HELPER), result.stderr)
                 self.assertEqual(self.sudo_calls(), [])
 
     def test_an_emulator_entry_with_the_open_binary_flag_is_registered_again(self):
@@ -296,10 +299,24 @@ def field(path, name):
     return {re.split(r"[\s:(<]", item.strip())[0] for item in value.split(",") if item.strip()}
 
 
+class ToolsTest(unittest.TestCase):
+    def test_the_tools_it_adds_are_met_once_installed(self):
+        # As dpkg-checkbuilddeps reads them, for this machine and a cross build:
+        # an architecture qualifier it refuses would leave them unmet for good,
+        # and every run of the demo would ask for root to install nothing.
+        # The test level installs them.
+        control = os.path.join(ROOT, "debian", "control")
+        for options in ([], ["-a", "arm64", "-P", "cross"]):
+            with self.subTest(options=options):
+                result = run(["dpkg-checkbuilddeps", "-d", TOOLS, *options, control],
+                             text=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+
+
 class AutopkgtestDependsTest(unittest.TestCase):
     def test_the_package_tests_need_nothing_the_build_depends_leave_out(self):
         # The installed package's test needs a part of the one list; g++ and
-        # make come with build-essential, which scripts/setup adds to it.
+        # make are what scripts/setup adds to it.
         needed = field("debian/tests/control", "Depends") - {"camwatch", "g++", "make"}
         self.assertLessEqual(needed, field("debian/control", "Build-Depends"))
 
