@@ -1,6 +1,31 @@
-#ifndef _WIN32
-
 #include "Console.h"
+
+#ifdef _WIN32
+
+#include <conio.h>
+#include <windows.h>
+
+// The console sees single key presses without a change of mode.
+KeyboardMode::KeyboardMode() = default;
+
+// The key that ended the run was only detected; read it here so that it does
+// not reach the console's next reader.
+KeyboardMode::~KeyboardMode() {
+    while (_kbhit() != 0) {
+        _getch();
+    }
+}
+
+// No job control: nothing stops the process here.
+bool takeStopThenTestKey() {
+    return _kbhit() != 0;
+}
+
+void pauseMilliseconds(int milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
+#else
 
 #include <poll.h>
 #include <sys/ioctl.h>
