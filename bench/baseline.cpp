@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         listen(depth, depthReader);
         listen(color, colorReader);
 
-        while (!keyPressed()) {
+        while (!takeStopThenTestKey()) {
             pauseMilliseconds(kKeyPollMilliseconds);
         }
 

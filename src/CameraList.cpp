@@ -78,7 +78,7 @@ std::string notOpenedLine(std::string_view reason) {
 int listCameras() {
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
         reportLine(stdout, "Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
-        return statusAfterReport(kInitializeFailed);
+        return reportOutputFailure(kInitializeFailed);
     }
     openni::Array<openni::DeviceInfo> devices;
     openni::OpenNI::enumerateDevices(&devices);
@@ -92,7 +92,7 @@ int listCameras() {
         std::fputs("camwatch: no camera is connected\n", stderr);
     }
     std::fflush(stdout);
-    const int exitStatus = statusAfterReport(status);
+    const int exitStatus = reportOutputFailure(status);
     {
         const TeardownBound bound(exitStatus);
         openni::OpenNI::shutdown();

@@ -1,6 +1,31 @@
-#ifndef _WIN32
-
 #include "Console.h"
+
+#ifdef _WIN32
+
+#include <conio.h>
+#include <windows.h>
+
+// The console sees single key presses without a change of mode.
+KeyboardMode::KeyboardMode() = default;
+
+// The key that ended the run was only detected; read it here so that it does
+// not reach the console's next reader.
+KeyboardMode::~KeyboardMode() {
+    while (_kbhit() != 0) {
+        _getch();
+    }
+}
+
+// No job control: nothing stops the process here.
+bool takeStopThenTestKey() {
+    return _kbhit() != 0;
+}
+
+void pauseMilliseconds(int milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
+#else
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -51,7 +76,7 @@ KeyboardMode::~KeyboardMode() {
 
 // Job control on the main thread, as full-screen programs do it: outside any
 // handler, the terminal is given back before a stop and taken in the foreground.
-bool keyPressed() {
+bool takeStopThenTestKey() {
     if (const int stop = notedStopSignal(); stop != 0) {
         restoreMode();
         stopBy(stop);

@@ -1,5 +1,8 @@
 #pragma once
 
+// restoreKeyboardModeForExit, for an exit that skips ~KeyboardMode.
+#include "TerminalMode.h"
+
 // The console services the monitor needs: a key test that reads nothing, a pause,
 // and single keys without Enter (on POSIX TerminalMode's, with SignalPolicy's).
 
@@ -19,14 +22,12 @@ private:
     bool ours_ = false;  // a terminal whose mode and signals we took
 };
 
-// Puts back the terminal mode for an exit that follows at once; the mode is
-// not changed again. Async-signal-safe, on any thread.
-void restoreKeyboardModeForExit();
-
-// True when a key is waiting on standard input. Nothing is read. On our
-// controlling terminal only the foreground job has keys; anywhere else any
-// byte counts, and end of input is not a key. Takes a stop noted since the last call.
-bool keyPressed();
+// First takes a stop noted since the last call: puts the terminal mode back and
+// stops the process until it is continued, then sets single keys again in the
+// foreground. Then true when a key is waiting on standard input. Nothing is
+// read. On our controlling terminal only the foreground job has keys; anywhere
+// else any byte counts, and end of input is not a key.
+bool takeStopThenTestKey();
 
 // Sleeps for `milliseconds`, or less when input arrives in the meantime.
 void pauseMilliseconds(int milliseconds);

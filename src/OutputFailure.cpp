@@ -35,7 +35,7 @@ int outputFailure() {
     return firstFailure.load(std::memory_order_relaxed);
 }
 
-int statusAfterReport(int status) {
+int reportOutputFailure(int status) {
     const int error = outputFailure();
     if (error != 0) {
         std::fprintf(stderr, "camwatch: write error: %s\n", std::strerror(error));

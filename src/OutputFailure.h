@@ -19,4 +19,4 @@ int outputFailure();
 // The status to exit with once the report is over: a lost line is told as
 // "camwatch: write error: <text of error>" on standard error and turns a
 // successful run into kOutputFailed; a failure status stays what it is.
-int statusAfterReport(int status);
+int reportOutputFailure(int status);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "Console.h"
+#include "TerminalMode.h"
 
 namespace {
 

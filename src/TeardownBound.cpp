@@ -9,7 +9,7 @@
 #include <csignal>
 #include <string_view>
 
-#include "Console.h"
+#include "TerminalMode.h"
 
 namespace {
 

@@ -10,8 +10,6 @@
 #include <atomic>
 #include <csignal>
 
-#include "Console.h"
-
 namespace {
 
 // Read and written only under the lock.

@@ -15,3 +15,7 @@ void setKeyMode(bool fromNowOn = false);
 
 // Puts the mode found back, for a stop; setKeyMode sets single keys again.
 void restoreMode();
+
+// Puts back the terminal mode for an exit that follows at once; the mode is
+// not changed again. Async-signal-safe, on any thread.
+void restoreKeyboardModeForExit();

@@ -49,7 +49,7 @@ void unsubscribe(OpenNIDeviceListener& listener) {
 // delivering device events, either can deadlock against the driver's thread.
 [[noreturn]] void endAtOnce(int status) {
     std::fflush(stdout);
-    const int exitStatus = statusAfterReport(status);
+    const int exitStatus = reportOutputFailure(status);
     restoreKeyboardModeForExit();
     std::_Exit(exitStatus);
 }
@@ -60,14 +60,14 @@ int printAndEnd(const std::string& text) {
     if (std::fflush(stdout) != 0) {  // fully buffered in a pipe: the write was here
         noteOutputFailure(errno != 0 ? errno : EIO);
     }
-    return statusAfterReport(kRunEnded);
+    return reportOutputFailure(kRunEnded);
 }
 
 // A mode not offered ends the run before any stream starts: what there is goes
 // down in the order of a run's end.
 int endModeNotOffered(OpenNIDeviceListener& deviceEvents, openni::Device& device,
                       openni::VideoStream& depth, openni::VideoStream& color) {
-    const int status = statusAfterReport(kModeNotOffered);
+    const int status = reportOutputFailure(kModeNotOffered);
     const TeardownBound bound(status);
     unsubscribe(deviceEvents);
     stopAndDestroy(depth);
@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
 
     if (const int error = prepareStandardDescriptors(); error != 0) {
         noteOutputFailure(error);
-        return statusAfterReport(kRunEnded);
+        return reportOutputFailure(kRunEnded);
     }
     // Lines reach a pipe as they are printed and survive an ending by signal.
     // Each line is then one write, whose failure its formatted write returns.
@@ -108,7 +108,7 @@ int main(int argc, char* argv[]) {
 
     if (openni::OpenNI::initialize() != openni::STATUS_OK) {
         reportLine(stdout, "Initialize failed\n%s\n", openni::OpenNI::getExtendedError());
-        return statusAfterReport(kInitializeFailed);
+        return reportOutputFailure(kInitializeFailed);
     }
 
     OpenNIDeviceListener deviceEvents;
@@ -196,14 +196,14 @@ int main(int argc, char* argv[]) {
         }
 
         // A report that cannot be written ends the run as a key does.
-        while (!keyPressed() && outputFailure() == 0) {
+        while (!takeStopThenTestKey() && outputFailure() == 0) {
             pauseMilliseconds(kKeyPollMilliseconds);
             stats.reportDueSecond(StatsClock::now());
             if (follower) {
                 follower->followReplugs();
             }
         }
-        status = statusAfterReport(status);
+        status = reportOutputFailure(status);
         bound.emplace(status);
 
         stopListening(depth, *depthListener);
@@ -212,7 +212,7 @@ int main(int argc, char* argv[]) {
         // be written fails the run as any other line does.
         stats.reportTotals(StatsClock::now());
         if (status == kRunEnded && outputFailure() != 0) {
-            status = statusAfterReport(status);
+            status = reportOutputFailure(status);
             bound.emplace(status);
         }
         unsubscribe(deviceEvents);

@@ -2,31 +2,18 @@
 # The builds of every flavour and their test suites, the fuzzing run, the
 # linters, the man pages and the Windows cross build. Sourced by scripts/check.
 
-# preset_build PRESET: configures and builds one flavour (CMakePresets.json).
+# Each flavour's environment, test selection and counts are its presets'
+# (CMakePresets.json), so a check typed by hand is the same as here.
+
+# preset_build PRESET: configures and builds one flavour.
 preset_build() {
-    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
 }
 
-# The environment the Python drivers take their paths from: the one ctest
-# gives, which the build wrote.
-paths_of() {
-    set -a
-    # shellcheck source=/dev/null
-    . "$1/test.env"
-    set +a
-}
-
-# gcc's shared ASan runtime insists on being loaded first; the e2e runs preload
-# the call tracer ahead of it, which is harmless because the tracer is itself
-# built with ASan and only forwards calls.
-asan_env() {
-    export ASAN_OPTIONS="verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
-    export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
-    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-}
-
-tsan_env() {
-    export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:print_suppressions=0"
+# ctest -V puts the test's number in front of each line it prints; without it
+# the figures a run prints start their lines, as the step summaries want.
+without_test_numbers() {
+    sed -E 's/^[0-9]+: //'
 }
 
 # step_setup: installs what the CI of a change needs
@@ -39,18 +26,13 @@ step_build-default() {
     "$root/scripts/setup" test && preset_build default
 }
 
-# The sanitized builds run their unit test binaries to list the tests in
-# them, so they build with the sanitizers' options set as their suites run.
-
 # step_build-asan: the build under AddressSanitizer and UndefinedBehaviorSanitizer
 step_build-asan() {
-    asan_env
     preset_build asan
 }
 
 # step_build-tsan: the build under ThreadSanitizer
 step_build-tsan() {
-    tsan_env
     preset_build tsan
 }
 
@@ -71,14 +53,12 @@ step_test() {
 
 # step_asan: the suite under AddressSanitizer and UndefinedBehaviorSanitizer
 step_asan() {
-    asan_env
-    preset_build asan && ctest --preset asan -j2
+    cmake --workflow --preset asan
 }
 
 # step_tsan: the suite under ThreadSanitizer
 step_tsan() {
-    tsan_env
-    preset_build tsan && ctest --preset tsan -j2
+    cmake --workflow --preset tsan
 }
 
 # step_test-arm64: the suite on the arm64 build, under qemu-user
@@ -93,41 +73,19 @@ step_test-armhf() {
 
 # step_memcheck: the end-to-end modules that run camwatch, under valgrind memcheck
 step_memcheck() {
-    preset_build default || return 1
-    local reports="$out/memcheck"
-    rm -rf "$reports" && mkdir -p "$reports"
-    # The launcher puts the prefix in front of every program under test. Each
-    # process writes its own report; a run ended by a signal cannot carry
-    # valgrind's exit code, so the reports themselves are checked afterwards.
-    # Two modules at a time: memcheck runs a process's threads one at a time.
-    export CAMWATCH_PREFIX="valgrind --quiet --error-exitcode=99 --leak-check=full \
---show-leak-kinds=definite --errors-for-leak-kinds=definite --track-fds=no --num-callers=30 \
---suppressions=$root/tests/sanitizers/valgrind.supp --log-file=$reports/memcheck.%p.log"
-    ctest --test-dir "$root/build" -j2 --output-on-failure --timeout 600 \
-        -R '^e2e_(startup|streams|frames|cases|console|tracer)$'
-    local suite=$?
-    /usr/bin/python3 "$root/tests/sanitizers/memcheck_reports.py" "$reports" || return 1
-    return $suite
+    cmake --workflow --preset memcheck
 }
 
 # step_stress: the long stress runs (ctest -L stress)
 step_stress() {
-    preset_build default && ctest --test-dir "$root/build" -L stress -V | sed -E 's/^[0-9]+: //'
+    cmake --workflow --preset stress | without_test_numbers
 }
 
 # step_console: the racy console cases at their full counts: double Ctrl+C,
 # the failed-open path under an event burst, Ctrl+Z/fg while frames flow, a
 # key as fast frames end
 step_console() {
-    preset_build default && paths_of "$root/build" &&
-        (cd "$root/tests/e2e" && CAMWATCH_RUNS_DOUBLE_INTERRUPT=300 \
-            CAMWATCH_RUNS_FAILED_OPEN_BURST=300 CAMWATCH_RUNS_STOP_CONTINUE=50 \
-            CAMWATCH_RUNS_FRAMES_END=200 \
-            /usr/bin/python3 -m unittest -v \
-            test_job_control.JobControlTest.test_5_double_ctrl_c_restores_the_terminal \
-            test_job_control.JobControlTest.test_ctrl_z_and_fg_at_random_moments \
-            test_teardown_bound.TeardownBoundTest.test_failed_open_under_an_event_burst_ends_in_time \
-            test_teardown_bound.TeardownBoundTest.test_key_after_fast_frames_end_needs_no_bound)
+    cmake --workflow --preset console | without_test_numbers
 }
 
 # step_fuzz: a bounded libFuzzer run of the per-frame line

@@ -26,13 +26,20 @@ done
 exit 1
 """
 DPKG_CHECKBUILDDEPS = """#!/bin/sh
-# Unmet: the packages on the line of $UNMET that starts with ARCHITECTURE:PROFILES.
-arch= profiles=
+# Unmet: the packages on the line of $UNMET that starts with ARCHITECTURE:PROFILES
+# and that the list given with -d names.
+arch= profiles= depends=
 while [ $# -gt 1 ]; do
-    case "$1" in -a) arch="$2"; shift 2 ;; -P) profiles="$2"; shift 2 ;; *) shift ;; esac
+    case "$1" in
+        -a) arch="$2"; shift 2 ;; -P) profiles="$2"; shift 2 ;; -d) depends="$2"; shift 2 ;;
+        *) shift ;;
+    esac
 done
 [ -f "$1" ] || { echo "no control file: $1" >&2; exit 2; }
-names="$(printf '%s\\n' "$UNMET" | sed -n "s/^$arch:$profiles //p")"
+names=
+for name in $(printf '%s\\n' "$UNMET" | sed -n "s/^$arch:$profiles //p"); do
+    case ", $depends," in *", ${name%%:*}"[!a-z0-9.+-]*) names="${names:+$names }$name" ;; esac
+done
 [ -z "$names" ] && exit 0
 echo "dpkg-checkbuilddeps: error: Unmet build dependencies: $names" >&2
 exit 1
@@ -52,7 +59,13 @@ if [ "$1" = -n ]; then [ -z "$SUDO_NEEDS_PASSWORD" ]; exit; fi
 echo "$* [in $(pwd)]" >>"$LOG"
 cat >/dev/null
 """
-BUILD_DEPENDS = ":nocheck cmake libopenni2-dev\n: cmake libopenni2-dev libgtest-dev"
+BUILD_DEPENDS = (":nocheck cmake libopenni2-dev debhelper-compat\n"
+                 ": cmake libopenni2-dev libgtest-dev debhelper-compat")
+# What scripts/setup adds to the Build-Depends on this machine's architecture:
+# a compiler, make, and dpkg-checkbuilddeps.
+TOOLS = "g++, make, dpkg-dev"
+# The Debian package's helper, which only the package level installs.
+HELPER = "debhelper-compat (= 13)"
 
 
 class SetupTest(unittest.TestCase):
@@ -105,30 +118,69 @@ class SetupTest(unittest.TestCase):
         marker = "-o APT::Color=0 %s " % command
         return [c.split(marker)[1] for c in self.sudo_calls() if marker in c]
 
+    def satisfied(self):
+        """(options, the entries of the dependency string) of each apt-get satisfy."""
+        calls = []
+        for call in self.apt_calls("satisfy"):
+            asked = call.split(" [in ")[0].split("--no-install-recommends ")[1]
+            options, depends = re.match(r"((?:-[aP] \S+ ?)*)(.*)", asked).groups()
+            calls.append((options.strip(), depends.split(", ")))
+        return calls
+
     def installed_by_apt(self):
         installs = self.apt_calls("install")
         self.assertEqual(len(installs), 1, self.sudo_calls())
         return set(installs[0].split(" [in ")[0].split("--no-install-recommends ")[1].split())
 
-    def test_build_is_the_default_and_installs_its_build_depends_from_the_tree(self):
+    def test_build_is_the_default_and_installs_its_build_depends_without_the_helper(self):
         result = self.run_setup()
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("installing for build: cmake libopenni2-dev", result.stdout)
-        self.assertEqual(self.apt_calls("build-dep"),
-                         ["-y --no-install-recommends -P nocheck ./ [in %s]" % ROOT])
-        self.assertEqual(self.apt_calls("install"), [])
+        # debhelper-compat is no demo's: not asked for, not installed.
+        self.assertIn("installing for build: cmake libopenni2-dev\n", result.stdout)
+        self.assertEqual(self.apt_calls("build-dep") + self.apt_calls("install"), [])
+        [(options, entries)] = self.satisfied()
+        self.assertEqual(options, "-P nocheck")
+        # The tools, then every entry of debian/control's field, restrictions
+        # and all, but the package's helper.
+        self.assertEqual(entries[:3], TOOLS.split(", "))
+        self.assertNotIn(HELPER, entries)
+        self.assertEqual({re.split(r"[\s:(<]", entry)[0] for entry in entries[3:]},
+                         field("debian/control", "Build-Depends") - {"debhelper-compat"})
+        self.assertIn("dash <!nocheck>", entries)
+        self.assertIn("python3-pexpect:native <!nocheck>", entries)
         calls = self.sudo_calls()
         update = next(i for i, c in enumerate(calls) if " update " in c)
-        build_dep = next(i for i, c in enumerate(calls) if " build-dep " in c)
-        self.assertLess(update, build_dep, calls)
+        satisfy = next(i for i, c in enumerate(calls) if " satisfy " in c)
+        self.assertLess(update, satisfy, calls)
+
+    def test_only_a_level_that_builds_the_package_gets_its_helper(self):
+        self.emulator_entry("aarch64", "PF")
+        for levels, helper in ((("test", "arm64"), False), (("package", "arm64"), True)):
+            with self.subTest(levels=levels):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                result = self.run_setup(*levels, installed="crossbuild-essential-arm64 "
+                                        "qemu-user-static binfmt-support lintian groff",
+                                        unmet=BUILD_DEPENDS + "\narm64:cross libgtest-dev:arm64")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                sets = dict(self.satisfied())
+                native = "" if "test" in levels else "-P nocheck"
+                self.assertEqual(set(sets), {native, "-a arm64 -P cross"})
+                self.assertEqual(HELPER in sets[native], helper)
+                self.assertNotIn(HELPER, sets["-a arm64 -P cross"])
+                # A cross build's tools come with crossbuild-essential.
+                self.assertEqual(sets[native][:3], TOOLS.split(", "))
+                self.assertFalse(set(TOOLS.split(", ")) & set(sets["-a arm64 -P cross"]))
+                self.assertEqual("debhelper-compat" in result.stdout, helper, result.stdout)
 
     def test_a_level_brings_the_levels_it_builds_on(self):
         result = self.run_setup("bench", "package", installed="groff")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.installed_by_apt(), {"libbenchmark-dev", "valgrind", "lintian"})
         # The whole Build-Depends, which hold the nocheck profile's.
-        self.assertEqual(self.apt_calls("build-dep"),
-                         ["-y --no-install-recommends ./ [in %s]" % ROOT])
+        [(options, entries)] = self.satisfied()
+        self.assertEqual(options, "")
+        self.assertIn(HELPER, entries)
 
     def test_a_cross_level_adds_its_architecture_and_the_cross_build_depends(self):
         self.emulator_entry("aarch64", "PF")
@@ -136,8 +188,9 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.installed_by_apt(),
                          {"crossbuild-essential-arm64", "qemu-user-static", "binfmt-support"})
-        self.assertEqual(self.apt_calls("build-dep"),
-                         ["-y --no-install-recommends -a arm64 -P cross ./ [in %s]" % ROOT])
+        [(options, entries)] = self.satisfied()
+        self.assertEqual(options, "-a arm64 -P cross")
+        self.assertIn("libgtest-dev <!nocheck>", entries)
         calls = self.sudo_calls()
         architecture = next(i for i, c in enumerate(calls)
                             if c.startswith("dpkg --add-architecture arm64 "))
@@ -155,7 +208,7 @@ class SetupTest(unittest.TestCase):
         os.remove(os.path.join(self.bin, "dpkg-checkbuilddeps"))
         result = self.run_setup("test", unmet="")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(len(self.apt_calls("build-dep")), 1, self.sudo_calls())
+        self.assertEqual(len(self.apt_calls("satisfy")), 1, self.sudo_calls())
 
     def test_dpkg_exclusion_covers_only_the_camera_library_and_comes_first(self):
         self.run_setup("package")
@@ -179,8 +232,8 @@ class SetupTest(unittest.TestCase):
                 self.assertIn("lintian cmake libopenni2-dev", result.stderr)
                 self.assertIn("apt-get install --no-install-recommends lintian\n",
                               result.stderr)
-                self.assertIn("in %s: apt-get build-dep --no-install-recommends -P nocheck ./"
-                              % ROOT, result.stderr)
+                self.assertIn("as root: apt-get satisfy --no-install-recommends -P nocheck "
+                              "'%s, %s, cmake, " % (TOOLS, HELPER), result.stderr)
                 self.assertEqual(self.sudo_calls(), [])
 
     def test_an_emulator_entry_with_the_open_binary_flag_is_registered_again(self):
@@ -204,7 +257,7 @@ class SetupTest(unittest.TestCase):
                                           "update-binfmts --enable qemu-arm"])
                 # The stand-ins changed nothing, so the entry still does not serve.
                 self.assertIn("qemu-arm-static -L / PROGRAM", result.stderr)
-                self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
+                self.assertEqual(self.apt_calls("install") + self.apt_calls("satisfy"), [])
 
     def test_ci_gives_root_subordinate_ids_and_a_host_name_even_with_every_package(self):
         # sbuild and autopkgtest need both before the first package build; a
@@ -222,7 +275,7 @@ class SetupTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         written = [c.split(" [in ")[0] for c in self.sudo_calls()]
         self.assertEqual(written, ["tee -a %s/hosts" % self.etc, "tee -a %s/subuid" % self.etc])
-        self.assertEqual(self.apt_calls("install") + self.apt_calls("build-dep"), [])
+        self.assertEqual(self.apt_calls("install") + self.apt_calls("satisfy"), [])
 
         os.remove(self.log)
         with open(os.path.join(self.etc, "subuid"), "a") as f:
@@ -250,11 +303,22 @@ def field(path, name):
             for value in values for item in value.split(",") if item.strip()}
 
 
+class ToolsTest(unittest.TestCase):
+    def test_the_tools_it_adds_are_met_once_installed(self):
+        # As dpkg-checkbuilddeps reads them: an architecture qualifier it
+        # refuses (dpkg-dev:native) would leave them unmet for good,
+        # and every run of the demo would ask for root to install nothing.
+        # The test level installs them.
+        control = os.path.join(ROOT, "debian", "control")
+        result = run(["dpkg-checkbuilddeps", "-d", TOOLS, control], text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+
 class AutopkgtestDependsTest(unittest.TestCase):
     def test_the_package_tests_need_nothing_the_build_depends_leave_out(self):
         # The installed packages' tests need a part of the one list besides
-        # the packages under test; g++ and make come with build-essential,
-        # which apt-get build-dep brings.
+        # the packages under test; g++ and make are what scripts/setup adds
+        # to it.
         built = field("debian/control", "Package")
         needed = field("debian/tests/control", "Depends") - built - {"g++", "make"}
         # Every test's field is read, the end-to-end one's too.

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <thread>
 
+#include "TerminalMode.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -54,15 +56,15 @@ private:
 };
 
 TEST_F(PipedStdin, AByteIsAKeyAndIsNotConsumed) {
-    EXPECT_FALSE(keyPressed());
+    EXPECT_FALSE(takeStopThenTestKey());
     writeKey();
-    EXPECT_TRUE(keyPressed());
-    EXPECT_TRUE(keyPressed());  // Still waiting: the test does not read it.
+    EXPECT_TRUE(takeStopThenTestKey());
+    EXPECT_TRUE(takeStopThenTestKey());  // Still waiting: the test does not read it.
 }
 
 TEST_F(PipedStdin, EndOfInputIsNotAKeyAndDoesNotShortenThePause) {
     closeWriteEnd();
-    EXPECT_FALSE(keyPressed());
+    EXPECT_FALSE(takeStopThenTestKey());
     const auto start = Clock::now();
     pauseMilliseconds(100);
     EXPECT_GE(millisecondsSince(start), 95);
@@ -79,7 +81,7 @@ TEST_F(PipedStdin, PauseEndsEarlyWhenAKeyArrives) {
     pauseMilliseconds(20000);
     typist.join();
     EXPECT_LT(millisecondsSince(start), 10000);
-    EXPECT_TRUE(keyPressed());
+    EXPECT_TRUE(takeStopThenTestKey());
 }
 
 TEST_F(PipedStdin, PauseLastsItsTimeWithoutInput) {
@@ -182,11 +184,11 @@ TEST(KeyboardModeOnTerminal, ForegroundGetsSingleKeysAndTheModeBackAfterwards) {
                 session.tellParent();          // the mode is set
                 if (session.parentSaysSo()) {  // a key was typed
                     pauseMilliseconds(10000);  // ends when it arrives
-                    keySeen = keyPressed();
+                    keySeen = takeStopThenTestKey();
                 }
             }
-            session.tellParent();             // the mode is back
-            return keySeen && !keyPressed();  // the key went with the old mode
+            session.tellParent();                      // the mode is back
+            return keySeen && !takeStopThenTestKey();  // the key went with the old mode
         },
         [&] {
             EXPECT_TRUE(session.childSaysSo());
@@ -220,7 +222,8 @@ TEST(KeyboardModeOnTerminal, BackgroundLeavesTheTerminalAndItsInputAlone) {
                 session.tellParent();
                 // Once the foreground job's input has arrived.
                 pollfd input{STDIN_FILENO, POLLIN, 0};
-                keySeen = !session.parentSaysSo() || poll(&input, 1, 10000) != 1 || keyPressed();
+                keySeen =
+                    !session.parentSaysSo() || poll(&input, 1, 10000) != 1 || takeStopThenTestKey();
             }
             kill(foreground, SIGKILL);
             waitpid(foreground, nullptr, 0);
@@ -253,8 +256,8 @@ pid_t startForegroundJob(Job body) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with a leader that is killed
         close(go[1]);
         char byte = 0;
-        const bool inForeground = read(go[0], &byte, 1) == 1;
-        _exit(inForeground && body() ? 0 : 1);
+        const bool givenForeground = read(go[0], &byte, 1) == 1;
+        _exit(givenForeground && body() ? 0 : 1);
     }
     setpgid(job, job);
     tcsetpgrp(STDIN_FILENO, job);
@@ -294,14 +297,14 @@ TEST(KeyboardModeOnTerminal, StopWaitsForTheKeyTestAndGivesTheTerminalBackMeanwh
                 if (!step()) {   // running, in single-key mode
                     return false;
                 }
-                static_cast<void>(keyPressed());  // stops here, until continued
-                if (!step()) {                    // single keys again
+                static_cast<void>(takeStopThenTestKey());  // stops here, until continued
+                if (!step()) {                             // single keys again
                     return false;
                 }
                 // Put back for an exit, the mode stays so, and the terminal is
                 // free for whoever comes next.
                 restoreKeyboardModeForExit();
-                static_cast<void>(keyPressed());
+                static_cast<void>(takeStopThenTestKey());
                 return step();
             });
         },
@@ -333,7 +336,7 @@ TEST(KeyboardModeOnTerminal, AContinueBeforeTheKeyTestCancelsTheNotedStop) {
             const KeyboardMode mode;
             raise(SIGTSTP);  // only noted
             raise(SIGCONT);  // and forgotten
-            static_cast<void>(keyPressed());
+            static_cast<void>(takeStopThenTestKey());
             return true;
         });
         int jobStatus = 0;
@@ -357,7 +360,7 @@ TEST(KeyboardModeWithoutTerminal, LeavesNonTerminalStdinAlone) {
         [&] {
             const KeyboardMode mode;
             session.tellParent();
-            return session.parentSaysSo() && !keyPressed();
+            return session.parentSaysSo() && !takeStopThenTestKey();
         },
         [&] {
             EXPECT_TRUE(session.childSaysSo());
