@@ -130,9 +130,10 @@ def per_plug_kib(r, program):
 
 def own_cost(row, mode=""):
     c, b = row["camwatch"], row["baseline"]
+    # The user and system columns are medians of their own and need not add up
+    # to the difference of the totals' medians, so they are not given as its parts.
     return (f"camwatch {mode}used {c['us']['median'] - b['us']['median']:+.1f} µs per frame more "
-            f"than the baseline ({c['user_us'] - b['user_us']:+.1f} µs user, "
-            f"{c['system_us'] - b['system_us']:+.1f} µs system), with "
+            f"than the baseline, with "
             f"{c['switches']:.2f} and {b['switches']:.2f} context switches per frame.")
 
 
