@@ -171,8 +171,7 @@ const OniSensorInfo* oniStreamGetSensorInfo(OniStreamHandle stream) {
     return info;
 }
 
-OniStatus oniDeviceGetProperty(OniDeviceHandle device, int propertyId, void* data,
-                               int* pDataSize) {
+OniStatus oniDeviceGetProperty(OniDeviceHandle device, int propertyId, void* data, int* pDataSize) {
     static auto* const forward = real<decltype(oniDeviceGetProperty)>("oniDeviceGetProperty");
     const OniStatus status = forward(device, propertyId, data, pDataSize);
     traceLine("oniDeviceGetProperty device=0x%llx property=%d -> %d", traceAddress(device),
