@@ -59,12 +59,6 @@ class HelpAndVersionTest(CamwatchAssertions):
                 self.assertEqual(result.stderr, b"")
                 self.assertTouchedNothing(result)
 
-    def test_help_that_cannot_be_written_is_an_output_failure(self):
-        result = run_to_end(None, args=["--help"], stdout="closed")
-        self.assertEqual(result.status, 3)
-        self.assertEqual(result.stderr, b"camwatch: write error: Bad file descriptor\n")
-        self.assertTouchedNothing(result)
-
 
 class UsageErrorTest(CamwatchAssertions):
     def test_wrong_command_lines_exit_64_with_two_lines_on_stderr(self):

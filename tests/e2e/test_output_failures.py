@@ -26,6 +26,12 @@ def write_error(reason):
 
 
 class OutputFailureTest(CamwatchAssertions):
+    def test_help_that_cannot_be_written_is_an_output_failure(self):
+        result = run_to_end(None, args=["--help"], stdout="closed")
+        self.assertEqual(result.status, OUTPUT_FAILURE)
+        self.assertEqual(result.stderr, write_error("Bad file descriptor"))
+        self.assertEqual(result.trace, [])  # no library call
+
     def test_dev_full_ends_the_run_with_status_3(self):
         # Single-key mode is set before the first line, which is the one that fails.
         with Camwatch(SCENARIO, stdin="pty", stdout="/dev/full") as cam:
