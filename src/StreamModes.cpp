@@ -11,7 +11,7 @@ namespace {
 
 struct ChosenMode {
     openni::VideoMode mode;  // as the sensor offers it, to be handed back as it is
-    VideoModeSpec spec;
+    VideoModeSpec described;
     std::vector<VideoModeSpec> offered;  // all the sensor's modes, for a refusal
 };
 
@@ -55,7 +55,7 @@ bool setMode(openni::VideoStream& stream, const ChosenMode& chosen, const char* 
     const std::string reason = oneLine(openni::OpenNI::getExtendedError());
     const std::string message = std::string("camwatch: --") + name + "-mode " +
                                 describeRequest(request) + ": the " + name +
-                                " stream refused the mode " + describeMode(chosen.spec) +
+                                " stream refused the mode " + describeMode(chosen.described) +
                                 (reason.empty() ? "" : ": " + reason) + "; the " + name +
                                 " sensor offers:\n" + offeredLines(name, chosen.offered);
     std::fputs(message.c_str(), stderr);

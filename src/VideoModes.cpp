@@ -116,20 +116,20 @@ std::optional<std::size_t> firstMatch(const std::vector<VideoModeSpec>& offered,
 
 std::vector<VideoModeSpec> offeredModes(const openni::SensorInfo& sensor) {
     const openni::Array<openni::VideoMode>& modes = sensor.getSupportedVideoModes();
-    std::vector<VideoModeSpec> specs;
-    specs.reserve(static_cast<std::size_t>(modes.getSize() > 0 ? modes.getSize() : 0));
+    std::vector<VideoModeSpec> offered;
+    offered.reserve(static_cast<std::size_t>(modes.getSize() > 0 ? modes.getSize() : 0));
     for (int i = 0; i < modes.getSize(); ++i) {
         const openni::VideoMode& mode = modes[i];
-        VideoModeSpec spec{mode.getResolutionX(), mode.getResolutionY(), mode.getFps(), 0};
+        VideoModeSpec described{mode.getResolutionX(), mode.getResolutionY(), mode.getFps(), 0};
         // A driver may offer any code, also one outside the enum's values, and
         // loading such a code as the enum type is undefined: its bytes go into
         // an int. The library's VideoMode is its C struct, under another name.
         static_assert(sizeof(openni::VideoMode) == sizeof(OniVideoMode));
         const auto* bytes = reinterpret_cast<const unsigned char*>(&mode);
-        static_assert(sizeof spec.pixelFormat == sizeof(OniVideoMode::pixelFormat));
-        std::memcpy(&spec.pixelFormat, bytes + offsetof(OniVideoMode, pixelFormat),
-                    sizeof spec.pixelFormat);
-        specs.push_back(spec);
+        static_assert(sizeof described.pixelFormat == sizeof(OniVideoMode::pixelFormat));
+        std::memcpy(&described.pixelFormat, bytes + offsetof(OniVideoMode, pixelFormat),
+                    sizeof described.pixelFormat);
+        offered.push_back(described);
     }
-    return specs;
+    return offered;
 }
