@@ -468,6 +468,7 @@ def main(argv=None):
     if not command:
         parser.error("no command")
     prefix = None if args.prefix is None else shlex.split(args.prefix)
+    started = time.monotonic()
     with Process(command, stdin="pty", stdout="pty", stderr="pty", prefix=prefix) as process:
         process.echo = sys.stdout.buffer
         try:
@@ -475,6 +476,9 @@ def main(argv=None):
         except AssertionError:
             print("\nlauncher: no line matched %r" % args.until, file=sys.stderr)
             return 1
+        # How long a user waits for it, as a figure a check's summary keeps.
+        print("\nfigure: %s: the line came %.1f s after the start"
+              % (command[-1], time.monotonic() - started))
         process.press_key()
         try:
             status = process.finish(EXIT_SECONDS)

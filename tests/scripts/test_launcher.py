@@ -34,6 +34,7 @@ class CommandLineTest(unittest.TestCase):
         result = entry("--until", "^ready$", "--", *python(KEY_READER, "0"))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(b"key q", result.stdout)
+        self.assertRegex(result.stdout, rb"\nfigure: .*: the line came \d+\.\d s after the start\n")
 
     def test_a_failing_exit_after_the_key_fails(self):
         result = entry("--until", "^ready", "--", *python(KEY_READER, "3"))
